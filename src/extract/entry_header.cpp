@@ -1,0 +1,172 @@
+#include "extract/entry_header.h"
+
+#include <cstring>
+
+#include "lzh/crc16.h"
+#include "paths/path_strings.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
+
+static uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+static uint32_t readU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+static uint64_t readU64(const uint8_t* p) {
+  return static_cast<uint64_t>(readU32(p)) | static_cast<uint64_t>(readU32(p + 4)) << 32;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+static int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+SystemTime unixTimeToSystemTime(int32_t seconds) {
+  SystemTime t{};
+  if (seconds < 0) {
+    platformCurrentSystemTime(&t);
+    return t;
+  }
+  int64_t days = seconds / 86400;
+  unsigned rest = static_cast<unsigned>(seconds % 86400);
+  days += 719468;
+  const int64_t era = days / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  t.year = static_cast<uint16_t>(yoe + era * 400 + (month <= 2));
+  t.month = static_cast<uint16_t>(month);
+  t.day = static_cast<uint16_t>(day);
+  t.hour = static_cast<uint16_t>(rest / 3600);
+  t.minute = static_cast<uint16_t>(rest / 60 % 60);
+  t.second = static_cast<uint16_t>(rest % 60);
+  return t;
+}
+
+FileTime systemTimeToFileTime(const SystemTime& t) {
+  const int64_t unixDays = daysFromCivil(t.year, t.month, t.day);
+  const int64_t seconds = unixDays * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+  // 1601-01-01 lies 11644473600 seconds before 1970-01-01.
+  return static_cast<FileTime>((seconds + 11644473600LL) * 10000000LL + t.milliseconds * 10000LL);
+}
+
+static HeaderResult brokenHeader(int message) {
+  reportFileError(loadMessage(message), sfxState.selfPath);
+  sfxState.abortFlag = 1;
+  return HEADER_FAILED;
+}
+
+void applyExtendedHeader(uint32_t record, uint16_t size) {
+  EntryHeader& e = sfxState.entry;
+  const uint8_t* block = sfxState.headerBlock;
+  const uint8_t* data = block + record + 1;
+  const uint16_t length = static_cast<uint16_t>(size - 3);
+  // Records too short for their fields are passed over: only bytes that the
+  // header really holds are ever read.
+  switch (block[record]) {
+    case 0x00:
+      if (length >= 2) {
+        e.headerCrcField = static_cast<int32_t>(record + 1);
+        e.storedHeaderCrc = readU16(data);
+      }
+      break;
+    case 0x01:
+      e.fileNameOffset = static_cast<int32_t>(record + 1);
+      e.fileNameLength = length;
+      break;
+    case 0x02:
+      e.directoryNameOffset = static_cast<int32_t>(record + 1);
+      e.directoryNameLength = length;
+      break;
+    case 0x40:
+      if (length >= 2 && block[23] == 'M') e.attributes = readU16(data);
+      break;
+    case 0x41:
+      if (length >= 16) e.lastWriteTime = readU64(data + 8);
+      break;
+    case 0x42:
+      if (length >= 16) {
+        e.compressedSize = readU64(data);
+        e.uncompressedSize = readU64(data + 8);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Copies at most length bytes, stopping at a zero byte; returns the count.
+static uint32_t copyName(char* destination, const uint8_t* source, uint32_t length) {
+  uint32_t i = 0;
+  for (; i < length && source[i]; ++i) destination[i] = static_cast<char>(source[i]);
+  return i;
+}
+
+HeaderResult readEntryHeader() {
+  EntryHeader& e = sfxState.entry;
+  uint8_t* block = sfxState.headerBlock;
+  std::memset(&e, 0, sizeof e);
+  uint32_t got = 0;
+  if (!platformRead(sfxState.archiveFile, block, LEVEL2_FIXED_SIZE, &got) || got == 0)
+    return brokenHeader(MSG_ARCHIVE_BROKEN);
+  if (block[0] == 0) return HEADER_END;
+  if (got < LEVEL2_FIXED_SIZE || block[20] != 2) return brokenHeader(MSG_ARCHIVE_BROKEN);
+
+  e.headerSize = readU16(block);
+  // The fixed part alone is 26 bytes; a smaller size cannot be a header.
+  if (e.headerSize < LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
+  const uint32_t rest = e.headerSize - LEVEL2_FIXED_SIZE;
+  if (rest && (!platformRead(sfxState.archiveFile, block + LEVEL2_FIXED_SIZE, rest, &got) ||
+               got != rest))
+    return brokenHeader(MSG_ARCHIVE_BROKEN);
+
+  if (block[2] != '-' || block[3] != 'l' || block[4] != 'h' || block[6] != '-' ||
+      !std::strchr("04567d", block[5]) || block[5] == 0)
+    return brokenHeader(MSG_UNSUPPORTED_METHOD);
+
+  e.level = block[20];
+  e.osId = block[23];
+  e.method = static_cast<char>(block[5]);
+  e.headerCrcField = -1;
+  e.attributes = block[19];
+  e.compressedSize = readU32(block + 7);
+  e.uncompressedSize = readU32(block + 11);
+  e.lastWriteTime = systemTimeToFileTime(unixTimeToSystemTime(static_cast<int32_t>(readU32(block + 15))));
+  e.dataCrc = readU16(block + 21);
+
+  // Each extended header must fit, with the size field that follows it,
+  // inside the header; sizes below 3 cannot hold their own type and size.
+  uint32_t at = 24;
+  for (uint16_t size; (size = readU16(block + at)) != 0; at += size) {
+    if (size < 3 || at + 2u + size > e.headerSize) return brokenHeader(MSG_ARCHIVE_BROKEN);
+    applyExtendedHeader(at + 2, size);
+  }
+
+  if (e.headerCrcField < 0) return brokenHeader(MSG_ARCHIVE_BROKEN);
+  block[e.headerCrcField] = block[e.headerCrcField + 1] = 0;
+  sfxState.runningCrc = 0;
+  if (updateCrc(block, e.headerSize) != e.storedHeaderCrc) return brokenHeader(MSG_ARCHIVE_BROKEN);
+
+  // Names that do not fit the 259 bytes of memberName are refused rather
+  // than cut: a cut name could land on another member's file.
+  char* name = sfxState.memberName;
+  if (sfxState.noFolders) e.directoryNameLength = 0;
+  if (e.directoryNameLength + static_cast<uint32_t>(e.fileNameLength) > MEMBER_NAME_SIZE - 1)
+    return brokenHeader(MSG_ARCHIVE_BROKEN);
+  // A zero byte inside the directory name ends the whole name there, since
+  // the file name is placed behind the directory's full length.
+  uint32_t used = copyName(name, block + e.directoryNameOffset, e.directoryNameLength);
+  if (used == e.directoryNameLength)
+    used += copyName(name + used, block + e.fileNameOffset, e.fileNameLength);
+  name[used] = 0;
+  unifySeparators(name, '/');
+  return HEADER_OK;
+}

@@ -1,0 +1,26 @@
+// Path strings (CP932, double-byte aware): unquoting, roots, joining,
+// separators, member-name sanitising, directory creation, command splitting.
+#pragma once
+
+#include <cstddef>
+
+// Strips leading blanks/tabs and one pair of double quotes.
+void unquotePath(char* destination, const char* source);
+// The drive root (three bytes "X:\") or share root of path; empty otherwise.
+void getPathRoot(char* destination, const char* path);
+void addTrailingBackslash(char* path);
+void joinPath(char* destination, const char* directory, const char* memberPath);
+// Turns '/', '\' and 0xFF (never a trail byte) into separator; returns the
+// position after the last replaced separator, or text.
+char* unifySeparators(char* text, char separator);
+char* sanitizeName(char* text, int limit, bool longNames);
+void sanitizeComponent(char* component, bool longNames);
+void sanitizeMemberPath(char* path, bool longNames);
+void makeDirectories(const char* path);
+// Copies the program part of command into programDestination (at most
+// programSize - 1 bytes) and returns where the arguments start.
+const char* splitCommandLine(char* programDestination, const char* command, int programSize = 516);
+
+// How many of the first length bytes of text fit into room bytes without
+// splitting a double-byte character (all of them when length <= room).
+size_t fitCharacters(const char* text, size_t length, size_t room);

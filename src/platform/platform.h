@@ -1,0 +1,88 @@
+// The platform seam: every operating-system service the portable core needs.
+//
+// The core never includes a system header for files, windows or the
+// environment; it calls these functions instead. Paths are zero-terminated
+// CP932 (Shift-JIS) byte strings, exactly as the core handles them. The Win32
+// implementation maps each call onto the ANSI API; the POSIX one converts
+// paths to UTF-8 (and '\' to '/') at the system-call boundary.
+//
+// The implementation is chosen at link time: link exactly one of
+// platform/posix or platform/win32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using FileHandle = void*;
+#define PLATFORM_INVALID_FILE (reinterpret_cast<FileHandle>(static_cast<intptr_t>(-1)))
+
+// 100-nanosecond intervals since 1601-01-01 UTC, like a Win32 FILETIME.
+using FileTime = uint64_t;
+
+// Broken-down UTC time, like a Win32 SYSTEMTIME (day of week not used).
+struct SystemTime {
+  uint16_t year, month, day, hour, minute, second, milliseconds;
+};
+
+enum SeekOrigin { SEEK_FROM_START = 0, SEEK_FROM_CURRENT = 1 };
+
+constexpr uint32_t PLATFORM_INVALID_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr uint32_t PLATFORM_ATTRIBUTE_READONLY = 0x01;
+constexpr uint32_t PLATFORM_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr uint32_t PLATFORM_ATTRIBUTE_NORMAL = 0x80;
+
+// --- files --------------------------------------------------------------
+// Opens an existing file for reading, sharing read and write.
+FileHandle platformOpenRead(const char* path);
+// Creates (or truncates) a file for writing, no sharing, normal attributes.
+FileHandle platformCreateOutput(const char* path);
+// Opens the null device for writing (used to test data without writing it).
+FileHandle platformOpenNullSink();
+// One read call; *got receives the byte count. False when the call failed.
+bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got);
+// One write call; *written receives the byte count. False when it failed.
+bool platformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);
+// Moves the file position; false on failure.
+bool platformSeek(FileHandle file, int64_t distance, SeekOrigin origin);
+// Closes a handle; false when the close failed (data may be lost).
+bool platformClose(FileHandle file);
+// Gives an open output file its last-write time (other times untouched).
+void platformSetFileTime(FileHandle file, FileTime lastWrite);
+bool platformDeleteFile(const char* path);
+bool platformCreateDirectory(const char* path);
+// Sets a directory's last-write time; only done where the system supports
+// opening directories for that (the NT family, POSIX). Failures are ignored.
+void platformSetDirectoryTime(const char* path, FileTime lastWrite);
+uint32_t platformGetAttributes(const char* path);  // PLATFORM_INVALID_ATTRIBUTES if missing
+bool platformSetAttributes(const char* path, uint32_t attributes);
+// Maximum component length of the volume holding root; 0 when unknown.
+uint32_t platformVolumeComponentLength(const char* root);
+
+// --- environment and special directories (results zero-terminated) ------
+// Expands %NAME% environment references; undefined ones stay as they are.
+// The result is cut to size - 1 bytes.
+void platformExpandEnvironment(const char* source, char* destination, uint32_t size);
+bool platformCurrentDirectory(char* buffer, uint32_t size);
+bool platformSystemDirectory(char* buffer, uint32_t size);
+bool platformWindowsDirectory(char* buffer, uint32_t size);
+bool platformTempDirectory(char* buffer, uint32_t size);  // ends with a separator
+bool platformShortPathName(const char* path, char* buffer, uint32_t size);
+// Reads a string value of the registry (Win32) or nothing (elsewhere).
+// root: 0 = HKEY_LOCAL_MACHINE, 1 = HKEY_CURRENT_USER.
+bool platformReadRegistryString(int root, const char* key, const char* valueName, char* buffer,
+                                uint32_t size);
+
+// --- process --------------------------------------------------------------
+// The Windows version word of GetVersion (low byte major, next byte minor,
+// top bit set on the 95 family).
+uint32_t platformVersion();
+bool platformIsNtFamily();
+void platformCurrentSystemTime(SystemTime* time);
+bool platformIsLeadByte(unsigned char byte);
+// Loads a message text (the string table) as CP932 into buffer; the result is
+// cut to size - 1 bytes. Returns the length, 0 when the id is unknown.
+int platformLoadString(unsigned id, char* buffer, int size);
+// Starts program with its argument string (may be empty: none is given) in
+// directory, as the shell would. The result is not reported.
+void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
+                          const char* directory);

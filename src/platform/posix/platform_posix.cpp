@@ -1,0 +1,301 @@
+// The platform seam on Linux. Paths arrive as CP932 and reach the system as
+// UTF-8 with '/' separators; the Windows-only answers get POSIX equivalents.
+#include "platform/posix/platform_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/text.h"
+
+PosixCommandRecord posixLastCommand;
+bool posixRunCommands = false;
+unsigned posixFailWriteAfter = 0;
+
+namespace {
+
+constexpr size_t NATIVE_PATH_SIZE = 4096;
+
+int fdOf(FileHandle handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+FileHandle handleOf(int fd) {
+  return fd < 0 ? PLATFORM_INVALID_FILE : reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd));
+}
+
+bool native(const char* path, char* out) { return nativePath(path, out, NATIVE_PATH_SIZE); }
+
+bool fromNative(const char* utf8, char* buffer, uint32_t size) {
+  return utf8ToCp932(utf8, buffer, size);
+}
+
+struct timespec toTimespec(FileTime time) {
+  // FILETIME counts 100 ns from 1601; Unix time counts from 1970.
+  const int64_t unix100ns = static_cast<int64_t>(time) - 116444736000000000LL;
+  struct timespec ts;
+  int64_t seconds = unix100ns / 10000000;
+  int64_t rest = unix100ns % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --seconds;
+  }
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = static_cast<long>(rest * 100);
+  return ts;
+}
+
+}  // namespace
+
+FileHandle platformOpenRead(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  if (!native(path, n)) return PLATFORM_INVALID_FILE;
+  return handleOf(open(n, O_RDONLY | O_CLOEXEC));
+}
+
+FileHandle platformCreateOutput(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  if (!native(path, n)) return PLATFORM_INVALID_FILE;
+  // A symbolic link in the file's place is replaced, never followed.
+  struct stat st;
+  if (lstat(n, &st) == 0 && S_ISLNK(st.st_mode)) unlink(n);
+  return handleOf(open(n, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
+FileHandle platformOpenNullSink() { return handleOf(open("/dev/null", O_WRONLY | O_CLOEXEC)); }
+
+bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got) {
+  // Like ReadFile on a disk file: fill the request unless the file ends.
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t r = read(fdOf(file), static_cast<char*>(buffer) + done, count - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      *got = done;
+      return false;
+    }
+    if (r == 0) break;
+    done += static_cast<uint32_t>(r);
+  }
+  *got = done;
+  return true;
+}
+
+bool platformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
+  if (posixFailWriteAfter && --posixFailWriteAfter == 0) {
+    *written = 0;
+    errno = ENOSPC;
+    return false;
+  }
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t r = write(fdOf(file), static_cast<const char*>(buffer) + done, count - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      *written = done;
+      return false;
+    }
+    done += static_cast<uint32_t>(r);
+  }
+  *written = done;
+  return true;
+}
+
+bool platformSeek(FileHandle file, int64_t distance, SeekOrigin origin) {
+  return lseek(fdOf(file), static_cast<off_t>(distance), origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR) >= 0;
+}
+
+bool platformClose(FileHandle file) { return close(fdOf(file)) == 0; }
+
+void platformSetFileTime(FileHandle file, FileTime lastWrite) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = toTimespec(lastWrite);
+  futimens(fdOf(file), times);
+}
+
+bool platformDeleteFile(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  return native(path, n) && unlink(n) == 0;
+}
+
+bool platformCreateDirectory(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  return native(path, n) && mkdir(n, 0777) == 0;
+}
+
+void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
+  char n[NATIVE_PATH_SIZE];
+  if (!native(path, n)) return;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = toTimespec(lastWrite);
+  utimensat(AT_FDCWD, n, times, AT_SYMLINK_NOFOLLOW);
+}
+
+uint32_t platformGetAttributes(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  struct stat st;
+  if (!native(path, n) || lstat(n, &st) != 0) return PLATFORM_INVALID_ATTRIBUTES;
+  if (S_ISDIR(st.st_mode)) return PLATFORM_ATTRIBUTE_DIRECTORY;
+  uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a fresh file has
+  if (!(st.st_mode & S_IWUSR)) attributes |= PLATFORM_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
+bool platformSetAttributes(const char* path, uint32_t attributes) {
+  // Only the read-only bit has a POSIX meaning, and only for files.
+  char n[NATIVE_PATH_SIZE];
+  struct stat st;
+  if (!native(path, n) || lstat(n, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & PLATFORM_ATTRIBUTE_READONLY) ? mode & ~0222 : mode | S_IWUSR;
+  return chmod(n, mode) == 0;
+}
+
+uint32_t platformVolumeComponentLength(const char* root) {
+  char n[NATIVE_PATH_SIZE];
+  if (!root[0]) root = "/";
+  if (!native(root, n)) return 0;
+  long length = pathconf(n, _PC_NAME_MAX);
+  return length > 0 ? static_cast<uint32_t>(length) : 0;
+}
+
+void platformExpandEnvironment(const char* source, char* destination, uint32_t size) {
+  uint32_t used = 0;
+  auto put = [&](const char* text, size_t length) {
+    for (size_t i = 0; i < length && used + 1 < size; ++i) destination[used++] = text[i];
+  };
+  const char* p = source;
+  while (*p) {
+    const char* close = *p == '%' ? std::strchr(p + 1, '%') : nullptr;
+    if (close && close > p + 1) {
+      char name[256];
+      size_t length = static_cast<size_t>(close - p - 1);
+      const char* value = nullptr;
+      if (length < sizeof name) {
+        std::memcpy(name, p + 1, length);
+        name[length] = 0;
+        value = std::getenv(name);
+      }
+      char converted[1024];
+      if (value && utf8ToCp932(value, converted, sizeof converted)) {
+        put(converted, std::strlen(converted));
+        p = close + 1;
+        continue;
+      }
+    }
+    put(p, 1);
+    ++p;
+  }
+  if (size) destination[used] = 0;
+}
+
+bool platformCurrentDirectory(char* buffer, uint32_t size) {
+  char n[NATIVE_PATH_SIZE];
+  return getcwd(n, sizeof n) && fromNative(n, buffer, size);
+}
+
+// No system or Windows directory on Linux: the nearest equivalents.
+bool platformSystemDirectory(char* buffer, uint32_t size) { return fromNative("/usr/lib", buffer, size); }
+bool platformWindowsDirectory(char* buffer, uint32_t size) { return fromNative("/usr", buffer, size); }
+
+bool platformTempDirectory(char* buffer, uint32_t size) {
+  const char* tmp = std::getenv("TMPDIR");
+  char n[NATIVE_PATH_SIZE];
+  size_t length = std::strlen(tmp && *tmp ? tmp : "/tmp");
+  if (length + 2 > sizeof n) return false;
+  std::memcpy(n, tmp && *tmp ? tmp : "/tmp", length);
+  if (n[length - 1] != '/') n[length++] = '/';
+  n[length] = 0;
+  return fromNative(n, buffer, size);
+}
+
+bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
+  // No short names here: an existing path is its own short form.
+  char n[NATIVE_PATH_SIZE];
+  struct stat st;
+  if (!native(path, n) || stat(n, &st) != 0 || std::strlen(path) + 1 > size) return false;
+  std::strcpy(buffer, path);
+  return true;
+}
+
+bool platformReadRegistryString(int, const char*, const char*, char*, uint32_t) { return false; }
+
+uint32_t platformVersion() { return 0x0000000A; }  // the NT family, major version 10
+bool platformIsNtFamily() { return true; }
+
+void platformCurrentSystemTime(SystemTime* time) {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tm;
+  gmtime_r(&ts.tv_sec, &tm);
+  time->year = static_cast<uint16_t>(tm.tm_year + 1900);
+  time->month = static_cast<uint16_t>(tm.tm_mon + 1);
+  time->day = static_cast<uint16_t>(tm.tm_mday);
+  time->hour = static_cast<uint16_t>(tm.tm_hour);
+  time->minute = static_cast<uint16_t>(tm.tm_min);
+  time->second = static_cast<uint16_t>(tm.tm_sec);
+  time->milliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
+}
+
+bool platformIsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+int platformLoadString(unsigned id, char* buffer, int size) {
+  if (size <= 0) return 0;
+  const char* text = nullptr;
+  switch (id) {
+#define MESSAGE(number, name, utf8) \
+  case number:                      \
+    text = utf8;                    \
+    break;
+#include "startup/messages.inc"
+#undef MESSAGE
+    default:
+      break;
+  }
+  buffer[0] = 0;
+  if (!text) return 0;
+  char converted[1024];
+  if (!utf8ToCp932(text, converted, sizeof converted)) return 0;
+  // Cut to size - 1 bytes like LoadStringA, never inside a character.
+  int length = 0;
+  while (converted[length]) {
+    int step = platformIsLeadByte(static_cast<unsigned char>(converted[length])) ? 2 : 1;
+    if (length + step > size - 1) break;
+    length += step;
+  }
+  std::memcpy(buffer, converted, static_cast<size_t>(length));
+  buffer[length] = 0;
+  return length;
+}
+
+void platformStartCommand(void*, const char* program, const char* arguments, const char* directory) {
+  PosixCommandRecord& r = posixLastCommand;
+  r.started = true;
+  nativePath(program, r.program, sizeof r.program);
+  if (!cp932ToUtf8(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
+  nativePath(directory, r.directory, sizeof r.directory);
+  if (!posixRunCommands) return;
+  pid_t child = fork();
+  if (child == 0) {
+    if (chdir(r.directory) != 0) _exit(127);
+    // The arguments are one string, as the shell would get them.
+    char command[2200];
+    std::snprintf(command, sizeof command, "'%s' %s", r.program, r.arguments);
+    execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (child > 0) waitpid(child, nullptr, 0);
+}

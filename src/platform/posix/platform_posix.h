@@ -1,0 +1,16 @@
+// POSIX-only controls of the platform layer, for the native runner and tests.
+#pragma once
+
+// The post-extraction command: recorded always, started only when enabled
+// (the native runner shows it and starts it only on request).
+struct PosixCommandRecord {
+  bool started;  // platformStartCommand was called
+  char program[1024];
+  char arguments[1024];
+  char directory[1024];
+};
+extern PosixCommandRecord posixLastCommand;
+extern bool posixRunCommands;
+
+// Fault injection for tests: the n-th write call from now fails (0 = never).
+extern unsigned posixFailWriteAfter;

@@ -1,0 +1,78 @@
+#include "startup/config.h"
+
+#include <cstring>
+
+#include "paths/path_variables.h"
+#include "platform/platform.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
+
+void copyTextBounded(char* destination, const char* source, int size) {
+  if (size <= 0) return;
+  int i = 0;
+  while (source[i]) {
+    int step = platformIsLeadByte(static_cast<unsigned char>(source[i])) && source[i + 1] ? 2 : 1;
+    if (i + step > size - 1) break;
+    for (int k = 0; k < step; ++k) destination[i + k] = source[i + k];
+    i += step;
+  }
+  destination[i] = 0;
+}
+
+char* quotePathIfSpaced(const char* path, char* destination, int size) {
+  size_t length = std::strlen(path);
+  // Quoting only decorates the directory box (unquoting takes an unquoted
+  // text whole), so a path with no room for the two quotes stays unquoted.
+  if (path[0] != '"' && std::strchr(path, ' ') && length + 3 <= static_cast<size_t>(size)) {
+    std::memmove(destination + 1, path, length);
+    destination[0] = '"';
+    destination[length + 1] = '"';
+    destination[length + 2] = 0;
+  } else {
+    if (destination != path) copyTextBounded(destination, path, size);
+  }
+  return destination;
+}
+
+bool loadConfig(const char* commandTail) {
+  SfxConfig& config = sfxState.config;
+  std::memset(&config, 0, sizeof config);
+
+  FileHandle file = platformOpenRead(sfxState.selfPath);
+  if (file == PLATFORM_INVALID_FILE) return false;
+  uint32_t got = 0;
+  bool ok = platformSeek(file, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
+            platformRead(file, &config, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
+  platformClose(file);
+  if (!ok) {
+    std::memset(&config, 0, sizeof config);
+    return false;
+  }
+  // A text field without its terminator is cut at the field's end.
+  config.title[sizeof config.title - 1] = 0;
+  config.message[sizeof config.message - 1] = 0;
+  config.defaultDir[sizeof config.defaultDir - 1] = 0;
+  config.prompt[sizeof config.prompt - 1] = 0;
+  config.runCommand[sizeof config.runCommand - 1] = 0;
+
+  if (!config.title[0]) copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
+  // The tail replaces the stored directory; it is cut to the field's 255 bytes.
+  if (commandTail && commandTail[0])
+    copyTextBounded(config.defaultDir, commandTail, sizeof config.defaultDir);
+
+  char work[260];
+  if (config.defaultDir[0]) {
+    platformExpandEnvironment(config.defaultDir, work, sizeof work);
+    expandPathVariables(work, sfxState.messageBuffer, nullptr, MESSAGE_BUFFER_SIZE);
+    copyTextBounded(work, sfxState.messageBuffer, 256);
+  } else if (!platformCurrentDirectory(work, 256)) {
+    work[0] = 0;
+  }
+  quotePathIfSpaced(work, config.defaultDir, sizeof config.defaultDir);
+
+  if (!config.prompt[0] && (config.flags & FLAG_OVERWRITE))
+    copyTextBounded(config.prompt, loadMessage(MSG_OVERWRITE_NOTE), sizeof config.prompt);
+  sfxState.noFolders = 0;
+  sfxState.autoRun = config.runCommand[0] ? 1 : 0;
+  return true;
+}

@@ -1,0 +1,88 @@
+// The configuration block of the image and the one process-wide record of a
+// run. Everything is plain data: zero at start, never freed.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "ui/host.h"
+
+constexpr uint32_t CONFIG_BLOCK_OFFSET = 512;
+constexpr uint32_t CONFIG_BLOCK_SIZE = 717;
+
+constexpr uint32_t FLAG_RESTORE_ATTRIBUTES = 1u << 0;
+constexpr uint32_t FLAG_OVERWRITE = 1u << 1;
+
+constexpr int SELF_PATH_SIZE = 260;
+constexpr int EXTRACT_DIR_SIZE = 256;
+constexpr int MEMBER_NAME_SIZE = 260;
+constexpr int CURRENT_PATH_SIZE = 516;
+constexpr int MESSAGE_BUFFER_SIZE = 1024;
+// A header's size field is 16 bits, so one fixed buffer holds any header.
+constexpr int HEADER_BLOCK_SIZE = 65536;
+
+#pragma pack(push, 1)
+struct SfxConfig {
+  uint32_t archiveOffset;
+  char title[51];
+  char message[41];
+  char defaultDir[256];
+  char prompt[101];
+  char runCommand[260];
+  uint32_t flags;
+};
+#pragma pack(pop)
+static_assert(sizeof(SfxConfig) == CONFIG_BLOCK_SIZE, "configuration block is 717 bytes");
+
+struct ProgressCounter {
+  uint64_t done;
+  uint64_t total;
+};
+
+// The member header being processed (see extract/entry_header.h).
+struct EntryHeader {
+  uint16_t headerSize;
+  uint8_t level;
+  uint8_t osId;
+  char method;  // the method character: '0', '4'..'7' or 'd'
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  FileTime lastWriteTime;
+  uint16_t attributes;
+  uint16_t dataCrc;
+  int32_t headerCrcField;  // offset inside headerBlock, -1 when absent
+  uint16_t storedHeaderCrc;
+  int32_t fileNameOffset;
+  uint16_t fileNameLength;
+  int32_t directoryNameOffset;
+  uint16_t directoryNameLength;
+};
+
+struct SfxState {
+  SfxConfig config;
+  void* instance;
+  char selfPath[SELF_PATH_SIZE];
+  char extractDir[EXTRACT_DIR_SIZE];
+  int noFolders;
+  int autoRun;
+  int abortFlag;
+  int cancelRequested;
+  int extracting;
+  ProgressCounter progress;
+  HostWindow mainWindow;
+  char messageBuffer[MESSAGE_BUFFER_SIZE];
+  char currentPath[CURRENT_PATH_SIZE];
+  char memberName[MEMBER_NAME_SIZE];
+  FileHandle archiveFile;
+  FileHandle outputFile;
+  uint16_t runningCrc;
+  int noticeCaptured;
+  EntryHeader entry;
+  // Fixed storage for the current member's header: no allocation per member.
+  uint8_t headerBlock[HEADER_BLOCK_SIZE];
+};
+
+extern SfxState sfxState;
+
+// Zero-fills the record (the state of a freshly started process).
+void resetSfxState();
