@@ -14,6 +14,8 @@ void joinPath(char* destination, const char* directory, const char* memberPath);
 // position after the last replaced separator, or text.
 char* unifySeparators(char* text, char separator);
 char* sanitizeName(char* text, int limit, bool longNames);
+// 8.3 or long-name rules; a result made only of dots and blanks (two bytes or
+// more) gets '_' as its first byte, so no component can name a parent.
 void sanitizeComponent(char* component, bool longNames);
 void sanitizeMemberPath(char* path, bool longNames);
 void makeDirectories(const char* path);

@@ -1,0 +1,264 @@
+#include "paths/path_strings.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+bool isLead(char byte) { return platformIsLeadByte(static_cast<unsigned char>(byte)); }
+
+bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
+
+// CharNextA: a lead byte followed by a non-zero byte forms one character.
+template <typename Char>
+Char* nextCharacter(Char* position) {
+  if (*position == '\0') return position;
+  if (isLead(*position) && position[1] != '\0') return position + 2;
+  return position + 1;
+}
+
+bool isForbidden(unsigned char byte, bool longNames) {
+  if (longNames) {
+    switch (byte) {
+      case '"':
+      case '*':
+      case '/':
+      case ':':
+      case '<':
+      case '>':
+      case '?':
+      case '\\':
+      case '|':
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (byte >= 0x01 && byte <= 0x20) return true;
+  switch (byte) {
+    case '"':
+    case '*':
+    case '+':
+    case ',':
+    case '.':
+    case '/':
+    case ':':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '?':
+    case '[':
+    case '\\':
+    case ']':
+    case '|':
+    case 0xFF:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A component made of dots and blanks only, two bytes or more (".." and
+// "...", but also ". ." or ".. ", which Windows trims back to ".."), would
+// climb out of the destination or alias its parent. Its first byte becomes
+// '_' so that every member stays below the destination. A lone "." names the
+// directory itself and is harmless. The 8.3 rules never produce such a
+// component (dots inside the base and blanks are forbidden there), but the
+// check runs in both modes so that containment does not hang on that detail.
+void defuseDotComponent(char* component) {
+  size_t length = 0;
+  for (const char* p = component; *p != '\0'; ++p, ++length) {
+    if (*p != '.' && *p != ' ') return;
+  }
+  if (length >= 2) component[0] = '_';
+}
+
+}  // namespace
+
+size_t fitCharacters(const char* text, size_t length, size_t room) {
+  if (length <= room) return length;
+  size_t kept = 0;
+  while (kept < room) {
+    size_t step = isLead(text[kept]) ? 2 : 1;
+    if (kept + step > room) break;
+    kept += step;
+  }
+  return kept;
+}
+
+void unquotePath(char* destination, const char* source) {
+  while (isBlank(*source)) ++source;
+  // Copy forwards byte by byte: callers may unquote a buffer into itself.
+  if (*source == '"') {
+    ++source;
+    while (*source != '\0' && *source != '"') *destination++ = *source++;
+    *destination = '\0';
+    return;
+  }
+  while ((*destination++ = *source++) != '\0') {
+  }
+}
+
+void getPathRoot(char* destination, const char* path) {
+  destination[0] = '\0';
+  if (path[0] == '\\' && path[1] == '\\') {
+    std::strcpy(destination, path);
+    // \\server\share\ : the first backslash after the server name is passed,
+    // the second one ends the root. Trail bytes 0x5C are skipped whole.
+    int backslashes = 0;
+    for (char* p = destination + 2; *p != '\0'; p = nextCharacter(p)) {
+      if (*p == '\\' && ++backslashes == 2) {
+        p[1] = '\0';
+        return;
+      }
+    }
+    return;
+  }
+  if (path[0] != '\0' && path[1] == ':' && path[2] == '\\') {
+    std::memcpy(destination, path, 3);
+    destination[3] = '\0';
+  }
+}
+
+void addTrailingBackslash(char* path) {
+  const char* last = nullptr;
+  for (const char* p = path; *p != '\0'; p = nextCharacter(p)) last = p;
+  // The last character counts only when it is a single-byte backslash; a
+  // double-byte character whose trail byte is 0x5C is not a separator.
+  if (last != nullptr && *last == '\\') return;
+  std::strcat(path, "\\");
+}
+
+void joinPath(char* destination, const char* directory, const char* memberPath) {
+  std::strcpy(destination, directory);
+  addTrailingBackslash(destination);
+  if (*memberPath == '\\') ++memberPath;
+  std::strcat(destination, memberPath);
+}
+
+char* unifySeparators(char* text, char separator) {
+  char* result = text;
+  for (char* p = text; *p != '\0'; ++p) {
+    if (isLead(*p)) {
+      if (p[1] == '\0') break;
+      ++p;  // the trail byte, possibly 0x5C, stays as it is
+      continue;
+    }
+    unsigned char byte = static_cast<unsigned char>(*p);
+    if (byte == '/' || byte == '\\' || byte == 0xFF) {
+      *p = separator;
+      result = p + 1;
+    }
+  }
+  return result;
+}
+
+char* sanitizeName(char* text, int limit, bool longNames) {
+  if (limit <= 0) {
+    *text = '\0';
+    return text;
+  }
+  char* p = text;
+  bool trailExpected = false;
+  for (int walked = 0; walked < limit && *p != '\0'; ++walked, ++p) {
+    if (trailExpected) {
+      trailExpected = false;
+    } else if (isLead(*p)) {
+      trailExpected = true;
+    } else if (isForbidden(static_cast<unsigned char>(*p), longNames)) {
+      *p = '_';
+    }
+  }
+  // A lead byte whose trail fell behind the limit (or was missing) goes too.
+  if (trailExpected) --p;
+  *p = '\0';
+  return p;
+}
+
+void sanitizeComponent(char* component, bool longNames) {
+  if (longNames) {
+    sanitizeName(component, 255, true);
+  } else {
+    char* dot = std::strrchr(component, '.');
+    if (dot == nullptr) {
+      sanitizeName(component, 8, false);
+    } else {
+      *dot = '\0';
+      char* baseEnd = sanitizeName(component, 8, false);
+      char* extension = dot + 1;
+      char* extensionEnd = sanitizeName(extension, 3, false);
+      *baseEnd = '.';
+      std::memmove(baseEnd + 1, extension, static_cast<size_t>(extensionEnd - extension) + 1);
+    }
+  }
+  defuseDotComponent(component);
+}
+
+void sanitizeMemberPath(char* path, bool longNames) {
+  char* start = path;
+  if (*start == '/') ++start;
+  char* write = start;
+  char* read = start;
+  // Components are cut at every '/' byte, even one behind a lead byte: '/'
+  // is never a valid trail byte, and the directory creation and the file
+  // system split there too, so every piece they see is sanitised.
+  for (;;) {
+    char* end = read;
+    while (*end != '\0' && *end != '/') ++end;
+    bool last = *end == '\0';
+    *end = '\0';
+    sanitizeComponent(read, longNames);
+    size_t length = std::strlen(read);
+    // Results never grow, so write stays at or before read.
+    std::memmove(write, read, length);
+    write += length;
+    if (last) break;
+    *write++ = '/';
+    read = end + 1;
+  }
+  *write = '\0';
+}
+
+void makeDirectories(const char* path) {
+  char work[520];
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    // A path that does not fit the work buffer is not followed further; the
+    // output file cannot be created there either, which the caller reports.
+    if (i >= sizeof work) return;
+    if (path[i] == '/') {
+      work[i] = '\0';
+      platformCreateDirectory(work);
+    }
+    work[i] = path[i];
+  }
+}
+
+const char* splitCommandLine(char* programDestination, const char* command, int programSize) {
+  const char* p = command;
+  while (isBlank(*p)) ++p;
+  const char* begin;
+  const char* end;
+  if (*p == '"') {
+    begin = ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    end = p;
+    if (*p == '"') ++p;
+  } else {
+    begin = p;
+    while (*p != '\0' && !isBlank(*p)) ++p;
+    end = p;
+  }
+  // The program copy is bounded by the caller's buffer and never splits a
+  // double-byte character; the arguments are found behind the whole program
+  // part all the same.
+  if (programSize > 0) {
+    size_t length = fitCharacters(begin, static_cast<size_t>(end - begin),
+                                  static_cast<size_t>(programSize - 1));
+    std::memcpy(programDestination, begin, length);
+    programDestination[length] = '\0';
+  }
+  while (isBlank(*p)) ++p;
+  return p;
+}

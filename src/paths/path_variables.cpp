@@ -1,0 +1,189 @@
+#include "paths/path_variables.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "paths/path_strings.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct PathVariable {
+  const char* name;  // with both percent signs
+  uint32_t length;
+};
+
+// The order decides which row is tried first; the row numbers select the
+// value in produceValue.
+const PathVariable pathVariables[] = {
+    {"%ExtractDir%", 12},     {"%SystemDir%", 11}, {"%ProgramFilesDir%", 17},
+    {"%CommonFilesDir%", 16}, {"%TEMP%", 6},       {"%ExtractDirX%", 13},
+    {"%MyDocuments%", 13},    {"%windir%", 8},     {nullptr, 0},
+};
+
+enum {
+  ROW_EXTRACT_DIR = 0,
+  ROW_SYSTEM_DIR = 1,
+  ROW_PROGRAM_FILES = 2,
+  ROW_COMMON_FILES = 3,
+  ROW_TEMP = 4,
+  ROW_EXTRACT_DIR_SHORT = 5,
+  ROW_MY_DOCUMENTS = 6,
+  ROW_WINDIR = 7,
+};
+
+struct SpecialFolderSource {
+  const char* fallback;
+  int registryRoot;  // 0 = HKEY_LOCAL_MACHINE, 1 = HKEY_CURRENT_USER
+  const char* key;
+  const char* valueName;
+};
+
+const SpecialFolderSource specialFolders[] = {
+    {"C:\\Program Files", 0, "software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"},
+    {"C:\\Program Files\\Common Files", 0, "software\\Microsoft\\Windows\\CurrentVersion",
+     "CommonFilesDir"},
+    {"C:\\My Documents", 1, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+     "Personal"},
+};
+
+// Copies text into a PATH_VALUE_SIZE buffer, cut at a character boundary.
+void copyValue(char* value, const char* text) {
+  size_t length = fitCharacters(text, std::strlen(text), PATH_VALUE_SIZE - 1);
+  std::memcpy(value, text, length);
+  value[length] = '\0';
+}
+
+// A system directory query that fails yields an empty value rather than
+// whatever the buffer held, so the variable simply disappears.
+void queryDirectory(char* value, bool (*query)(char*, uint32_t)) {
+  if (!query(value, PATH_VALUE_SIZE)) value[0] = '\0';
+  value[PATH_VALUE_SIZE - 1] = '\0';
+}
+
+void produceValue(int row, const char* extractionDir, char* value) {
+  switch (row) {
+    case ROW_EXTRACT_DIR:
+      copyValue(value, extractionDir);
+      break;
+    case ROW_EXTRACT_DIR_SHORT: {
+      copyValue(value, extractionDir);
+      // The short form exists only for an existing directory; otherwise the
+      // long form stays.
+      char shortForm[PATH_VALUE_SIZE];
+      if (platformShortPathName(value, shortForm, PATH_VALUE_SIZE)) {
+        shortForm[PATH_VALUE_SIZE - 1] = '\0';
+        std::strcpy(value, shortForm);
+      }
+      break;
+    }
+    case ROW_SYSTEM_DIR:
+      queryDirectory(value, platformSystemDirectory);
+      break;
+    case ROW_TEMP:
+      queryDirectory(value, platformTempDirectory);
+      break;
+    case ROW_WINDIR:
+      queryDirectory(value, platformWindowsDirectory);
+      break;
+    case ROW_PROGRAM_FILES:
+      getSpecialFolder(value, SF_PROGRAM_FILES);
+      break;
+    case ROW_COMMON_FILES:
+      getSpecialFolder(value, SF_COMMON_FILES);
+      break;
+    case ROW_MY_DOCUMENTS:
+      getSpecialFolder(value, SF_MY_DOCUMENTS);
+      break;
+    default:
+      value[0] = '\0';
+      break;
+  }
+}
+
+int matchRow(const char* text) {
+  for (int row = 0; pathVariables[row].name != nullptr; ++row) {
+    if (std::strncmp(text, pathVariables[row].name, pathVariables[row].length) == 0) return row;
+  }
+  return -1;
+}
+
+// Appends to a fixed destination and remembers whether anything was lost.
+struct BoundedOutput {
+  char* start;
+  size_t capacity;  // bytes available for text, the terminator excluded
+  size_t used;
+  bool cut;
+
+  void append(const char* bytes, size_t count) {
+    if (cut) return;
+    size_t room = capacity - used;
+    if (count > room) {
+      count = room;
+      cut = true;
+    }
+    std::memcpy(start + used, bytes, count);
+    used += count;
+  }
+};
+
+// The length of text's first length bytes without a lead byte at the end
+// whose trail byte is missing, walking characters from the start.
+size_t completeCharacters(const char* text, size_t length) {
+  size_t kept = 0;
+  while (kept < length) {
+    size_t step = platformIsLeadByte(static_cast<unsigned char>(text[kept])) ? 2 : 1;
+    if (kept + step > length) break;
+    kept += step;
+  }
+  return kept;
+}
+
+}  // namespace
+
+char* expandPathVariables(const char* source, char* destination, const char* extractionDir,
+                          int destinationSize) {
+  if (destinationSize <= 0) return destination;
+  BoundedOutput output{destination, static_cast<size_t>(destinationSize) - 1, 0, false};
+  while (*source != '\0' && !output.cut) {
+    if (*source != '%') {
+      output.append(source++, 1);
+      continue;
+    }
+    int row = matchRow(source);
+    bool needsDirectory = row == ROW_EXTRACT_DIR || row == ROW_EXTRACT_DIR_SHORT;
+    if (row < 0 || (needsDirectory && extractionDir == nullptr)) {
+      // Only the '%' is taken; its closing '%' may begin another variable.
+      output.append(source++, 1);
+      continue;
+    }
+    char value[PATH_VALUE_SIZE];
+    produceValue(row, extractionDir, value);
+    output.append(value, std::strlen(value));
+    source += pathVariables[row].length;
+  }
+  // The result is the first destinationSize - 1 bytes of the full expansion,
+  // less a lead byte whose trail byte did not fit.
+  size_t length = output.used;
+  if (output.cut) length = completeCharacters(destination, length);
+  destination[length] = '\0';
+  return destination + length;
+}
+
+void getSpecialFolder(char* buffer, SpecialFolder folder) {
+  int index = static_cast<int>(folder);
+  if (index < 0 || index >= static_cast<int>(sizeof specialFolders / sizeof specialFolders[0])) {
+    buffer[0] = '\0';
+    return;
+  }
+  const SpecialFolderSource& source = specialFolders[index];
+  std::strcpy(buffer, source.fallback);
+  // Read into a scratch buffer: a missing value, or one too long for the
+  // buffer, must leave the fallback intact.
+  char value[PATH_VALUE_SIZE];
+  if (platformReadRegistryString(source.registryRoot, source.key, source.valueName, value,
+                                 PATH_VALUE_SIZE)) {
+    value[PATH_VALUE_SIZE - 1] = '\0';
+    std::strcpy(buffer, value);
+  }
+}
