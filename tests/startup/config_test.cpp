@@ -1,0 +1,194 @@
+// The configuration block: reading, defaults, the command-line override,
+// expansion and quoting; and the message table.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "startup/config.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
+#include "support/scripted_host.h"
+#include "support/sfx_fixture.h"
+
+using testkit::buildSfxImage;
+using testkit::SfxImageSpec;
+
+class ConfigTest : public SfxTest {
+ protected:
+  bool load(const SfxImageSpec& spec, const std::string& tail = "") {
+    return loadImage(buildSfxImage(spec), tail);
+  }
+};
+
+TEST_F(ConfigTest, EmptyTitleBecomesTheDefaultTitle) {
+  SfxImageSpec spec;
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.title, "Kasumiro  Ver 1.9.9.0");
+}
+
+TEST_F(ConfigTest, TextFieldsEndAtTheirFirstZeroByte) {
+  SfxImageSpec spec;
+  spec.rawConfig = testkit::buildConfigBlock(spec);
+  std::vector<uint8_t>& raw = *spec.rawConfig;
+  std::memcpy(raw.data() + 4, "Short\0leftover", 14);
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.title, "Short");
+}
+
+TEST_F(ConfigTest, FieldsWithoutTerminatorAreCutAtTheirWidth) {
+  SfxImageSpec spec;
+  spec.rawConfig = testkit::buildConfigBlock(spec);
+  std::memset(spec.rawConfig->data() + 4, 'T', 51);   // title, no terminator
+  std::memset(spec.rawConfig->data() + 453, 'C', 260);  // command, no terminator
+  ASSERT_TRUE(load(spec));
+  EXPECT_EQ(std::strlen(sfxState.config.title), 50u);
+  EXPECT_EQ(std::strlen(sfxState.config.runCommand), 259u);
+}
+
+TEST_F(ConfigTest, EmptyDirectoryGivesTheCurrentDirectoryQuotedWhenSpaced) {
+  std::string spaced = path("with blank");
+  ASSERT_EQ(mkdir(spaced.c_str(), 0777), 0);
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(spaced.c_str()), 0);
+  SfxImageSpec spec;
+  bool ok = load(spec);
+  ASSERT_EQ(chdir(old), 0);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + spaced + "\"");
+}
+
+struct TailCase {
+  const char* stored;
+  const char* tail;
+  const char* expected;
+};
+
+class ConfigTailTest : public ConfigTest, public ::testing::WithParamInterface<TailCase> {};
+
+TEST_P(ConfigTailTest, TailReplacesTheStoredDirectory) {
+  SfxImageSpec spec;
+  spec.defaultDir = GetParam().stored;
+  ASSERT_TRUE(load(spec, GetParam().tail));
+  EXPECT_STREQ(sfxState.config.defaultDir, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigTailTest,
+    ::testing::Values(TailCase{"C:\\Stored", "C:\\My Files", "\"C:\\My Files\""},
+                      TailCase{"C:\\Stored", "\"D:\\My Target\" ", "\"D:\\My Target\" "},
+                      TailCase{"C:\\Stored", "", "C:\\Stored"},
+                      TailCase{"C:\\Program Files\\A", "", "\"C:\\Program Files\\A\""},
+                      TailCase{"%ExtractDir%\\Setup", "", "%ExtractDir%\\Setup"},
+                      TailCase{"C:\\Tab\there", "", "C:\\Tab\there"}));
+
+TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
+  setenv("KASUMIRO_TEST_DIR", "/env/value", 1);
+  setenv("ExtractDir", "/from/env", 1);
+  SfxImageSpec spec;
+  spec.defaultDir = "%KASUMIRO_TEST_DIR%\\x";
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.defaultDir, "/env/value\\x");
+  spec.defaultDir = "%ExtractDir%\\Setup";
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.defaultDir, "/from/env\\Setup");
+  unsetenv("ExtractDir");
+  unsetenv("KASUMIRO_TEST_DIR");
+}
+
+TEST_F(ConfigTest, OverlongTailIsCutAndQuotingNeverOverflows) {
+  std::string tail(300, 'd');
+  tail[10] = ' ';
+  SfxImageSpec spec;
+  ASSERT_TRUE(load(spec, tail));
+  EXPECT_LE(std::strlen(sfxState.config.defaultDir), 255u);
+  EXPECT_EQ(std::string(sfxState.config.defaultDir), tail.substr(0, 255));
+  // A 253-byte spaced path still has room for its quotes.
+  ASSERT_TRUE(load(spec, tail.substr(0, 253)));
+  EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + tail.substr(0, 253) + "\"");
+}
+
+TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) {
+  SfxImageSpec spec;
+  spec.flags = FLAG_OVERWRITE;
+  ASSERT_TRUE(load(spec));
+  EXPECT_EQ(std::string(sfxState.config.prompt), std::string(loadMessage(MSG_OVERWRITE_NOTE)));
+  spec.prompt = "mine";
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.prompt, "mine");
+  spec.prompt = "";
+  spec.flags = 0;
+  ASSERT_TRUE(load(spec));
+  EXPECT_STREQ(sfxState.config.prompt, "");
+}
+
+TEST_F(ConfigTest, AutoRunFollowsTheCommandAndNoFoldersStartsOff) {
+  SfxImageSpec spec;
+  spec.runCommand = "setup.exe";
+  sfxState.noFolders = 1;
+  ASSERT_TRUE(load(spec));
+  EXPECT_EQ(sfxState.autoRun, 1);
+  EXPECT_EQ(sfxState.noFolders, 0);
+  spec.runCommand = "";
+  ASSERT_TRUE(load(spec));
+  EXPECT_EQ(sfxState.autoRun, 0);
+}
+
+TEST_F(ConfigTest, ShortOrMissingImageFails) {
+  std::vector<uint8_t> image = buildSfxImage(SfxImageSpec());
+  image.resize(512 + 716);
+  EXPECT_FALSE(loadImage(image));
+  image.resize(512 + 717);
+  EXPECT_TRUE(loadImage(image));
+  resetSfxState();
+  std::strcpy(sfxState.selfPath, path("nothing.exe").c_str());
+  EXPECT_FALSE(loadConfig(""));
+}
+
+TEST(QuotePathTest, QuotesOnlyUnquotedTextsWithABlank) {
+  char out[256];
+  EXPECT_STREQ(quotePathIfSpaced("C:\\Program Files\\A", out), "\"C:\\Program Files\\A\"");
+  EXPECT_STREQ(quotePathIfSpaced("C:\\Work", out), "C:\\Work");
+  EXPECT_STREQ(quotePathIfSpaced("\"C:\\a b", out), "\"C:\\a b");
+  EXPECT_STREQ(quotePathIfSpaced("C:\\a\tb", out), "C:\\a\tb");
+}
+
+TEST(MessageTest, TextsAreShiftJisBytes) {
+  // Independent of the table: bytes as code page 932 has them.
+  EXPECT_STREQ(loadMessage(MSG_READ_ERROR), "\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\xB4\xD7\xB0");
+  EXPECT_STREQ(loadMessage(MSG_ARCHIVE_BROKEN),
+               "\x8F\x91\x8C\xC9\x82\xAA\x89\xF3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB7");
+  EXPECT_STREQ(loadMessage(MSG_CHECKING), "\x8C\x9F\x8D\xB8\x92\x86: %s");
+  EXPECT_EQ(std::strlen(loadMessage(MSG_NEEDS_WIN95)), 65u);
+  EXPECT_STREQ(loadMessage(1), "");
+  EXPECT_STREQ(loadMessage(6), "");
+}
+
+TEST(MessageTest, OneSharedBufferHoldsTheLastText) {
+  const char* first = loadMessage(MSG_EXTRACTING);
+  const char* second = loadMessage(MSG_CHECKING);
+  EXPECT_EQ(first, second);
+  EXPECT_STREQ(first, cp932("検査中: %s").c_str());
+}
+
+TEST(MessageTest, FileErrorBoxQuotesThePathUnderTheTitle) {
+  resetSfxState();
+  scriptedHost.reset();
+  std::strcpy(sfxState.config.title, "Title");
+  reportFileError(loadMessage(MSG_WRITE_ERROR), "C:\\Out\\a.txt");
+  ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+  EXPECT_EQ(scriptedHost.errorBoxes[0].text, "\"C:\\Out\\a.txt\" " + cp932("書き込みｴﾗｰ"));
+  EXPECT_EQ(scriptedHost.errorBoxes[0].caption, "Title");
+  EXPECT_FALSE(scriptedHost.errorBoxes[0].owned);
+}
+
+TEST(MessageTest, FormattingIsBoundedAndNeverSplitsACharacter) {
+  char out[8];
+  std::string arg = cp932("表表表表");  // 8 bytes, all double-byte
+  formatMessage(out, sizeof out, "a%s", arg.c_str());
+  // "a" + three characters fit in 7 bytes; the fourth would be cut in half.
+  EXPECT_EQ(std::string(out), "a" + cp932("表表表"));
+  formatMessage(out, sizeof out, "100%%", nullptr);
+  EXPECT_STREQ(out, "100%");
+}
