@@ -140,6 +140,8 @@ TEST_F(PassTest, TimeStampsAndAttributesAreRestored) {
   EXPECT_NE(st.st_mode & 0200, 0u);
 }
 
+namespace {
+
 struct OverwriteCase {
   const char* name;
   std::vector<int> answers;
@@ -148,6 +150,8 @@ struct OverwriteCase {
   const char* second;  // contents of b.txt afterwards
   size_t questions;
 };
+
+}  // namespace
 
 class OverwriteTest : public SfxTest, public ::testing::WithParamInterface<OverwriteCase> {};
 

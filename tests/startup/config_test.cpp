@@ -59,6 +59,8 @@ TEST_F(ConfigTest, EmptyDirectoryGivesTheCurrentDirectoryQuotedWhenSpaced) {
   EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + spaced + "\"");
 }
 
+namespace {
+
 struct TailCase {
   const char* stored;
   const char* tail;
@@ -82,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TailCase{"C:\\Program Files\\A", "", "\"C:\\Program Files\\A\""},
                       TailCase{"%ExtractDir%\\Setup", "", "%ExtractDir%\\Setup"},
                       TailCase{"C:\\Tab\there", "", "C:\\Tab\there"}));
+
+}  // namespace
 
 TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
   setenv("KASUMIRO_TEST_DIR", "/env/value", 1);

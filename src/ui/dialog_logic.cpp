@@ -1,0 +1,35 @@
+#include "ui/dialog_logic.h"
+
+#include "paths/path_strings.h"
+#include "startup/sfx_state.h"
+
+bool acceptDestination(const char* boxText, char* extractDir) {
+  unquotePath(extractDir, boxText);
+  if (!boxText[0]) return false;
+  return (extractDir[0] == '\\' && extractDir[1] == '\\') ||
+         (extractDir[0] && extractDir[1] == ':' && extractDir[2] == '\\');
+}
+
+OptionBoxes optionsFromState() {
+  OptionBoxes boxes{};
+  boxes.restoreAttributes = (sfxState.config.flags & FLAG_RESTORE_ATTRIBUTES) != 0;
+  boxes.overwrite = (sfxState.config.flags & FLAG_OVERWRITE) != 0;
+  boxes.noFolders = sfxState.noFolders != 0;
+  boxes.commandPresent = sfxState.config.runCommand[0] != 0;
+  boxes.autoRun = boxes.commandPresent && sfxState.autoRun != 0;
+  return boxes;
+}
+
+void applyOptions(const OptionBoxes& boxes) {
+  sfxState.config.flags = (boxes.restoreAttributes ? FLAG_RESTORE_ATTRIBUTES : 0) |
+                          (boxes.overwrite ? FLAG_OVERWRITE : 0);
+  sfxState.autoRun = boxes.autoRun ? 1 : 0;
+  sfxState.noFolders = boxes.noFolders ? 1 : 0;
+}
+
+bool useNewBrowseStyle(uint32_t version) {
+  const unsigned major = version & 0xFF;
+  const unsigned minor = (version >> 8) & 0xFF;
+  if (!(version & 0x80000000u)) return major >= 5;
+  return major >= 5 || (major == 4 && minor >= 90);
+}

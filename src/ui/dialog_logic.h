@@ -1,0 +1,27 @@
+// The rules of the dialogs that do not need a window: which destination the
+// main dialog accepts, how the options map to check boxes, which folder
+// browser style a Windows version gets.
+#pragma once
+
+#include <cstdint>
+
+// Strips the directory box text into extractDir (EXTRACT_DIR_SIZE bytes)
+// and tells whether it is a full path: "\\..." or "?:\...". An empty box
+// text is refused.
+bool acceptDestination(const char* boxText, char* extractDir);
+
+struct OptionBoxes {
+  bool restoreAttributes;  // check box 1005
+  bool overwrite;          // 1006
+  bool autoRun;            // 1007 (disabled without a command)
+  bool noFolders;          // 1008
+  bool commandPresent;     // 1007 and the command line are enabled
+};
+
+// The check boxes as the options dialog shows them for the current state.
+OptionBoxes optionsFromState();
+// OK: the boxes become the state; flags keep no other bit.
+void applyOptions(const OptionBoxes& boxes);
+
+// The new-style shell folder browser: Windows Me and NT 5.0 onwards.
+bool useNewBrowseStyle(uint32_t version);

@@ -1,0 +1,85 @@
+// The dialogs' window-free rules: destination acceptance, options mapping,
+// browser style.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "startup/sfx_state.h"
+#include "ui/dialog_logic.h"
+
+namespace {
+
+struct DestinationCase {
+  const char* box;
+  bool accepted;
+  const char* extractDir;
+};
+
+class DestinationTest : public ::testing::TestWithParam<DestinationCase> {};
+
+TEST_P(DestinationTest, OnlyFullPathsAreAccepted) {
+  char dir[EXTRACT_DIR_SIZE];
+  EXPECT_EQ(acceptDestination(GetParam().box, dir), GetParam().accepted) << GetParam().box;
+  EXPECT_STREQ(dir, GetParam().extractDir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DestinationTest,
+    ::testing::Values(DestinationCase{"   ", false, ""}, DestinationCase{"\"\"", false, ""},
+                      DestinationCase{"", false, ""}, DestinationCase{"C:dir", false, "C:dir"},
+                      DestinationCase{"\\dir", false, "\\dir"}, DestinationCase{"dir", false, "dir"},
+                      DestinationCase{"C:\\", true, "C:\\"}, DestinationCase{"1:\\x", true, "1:\\x"},
+                      DestinationCase{"\\\\server\\share", true, "\\\\server\\share"},
+                      DestinationCase{"\"C:\\Program Files\\x\"", true, "C:\\Program Files\\x"},
+                      DestinationCase{"\"C:\\a\" b", true, "C:\\a"},
+                      DestinationCase{" \tC:\\x ", true, "C:\\x "}));
+
+}  // namespace
+
+TEST(OptionsTest, BoxesReflectTheStateAndOkRebuildsIt) {
+  resetSfxState();
+  sfxState.config.flags = 0xFFFFFFF0u | FLAG_OVERWRITE;
+  std::strcpy(sfxState.config.runCommand, "setup.exe");
+  sfxState.autoRun = 1;
+  sfxState.noFolders = 0;
+  OptionBoxes boxes = optionsFromState();
+  EXPECT_FALSE(boxes.restoreAttributes);
+  EXPECT_TRUE(boxes.overwrite);
+  EXPECT_TRUE(boxes.autoRun);
+  EXPECT_FALSE(boxes.noFolders);
+  EXPECT_TRUE(boxes.commandPresent);
+
+  boxes.overwrite = false;
+  boxes.autoRun = false;
+  boxes.noFolders = true;
+  applyOptions(boxes);
+  // Other bits of the word do not survive OK.
+  EXPECT_EQ(uint32_t{sfxState.config.flags}, 0u);
+  EXPECT_EQ(sfxState.autoRun, 0);
+  EXPECT_EQ(sfxState.noFolders, 1);
+
+  boxes.restoreAttributes = true;
+  boxes.overwrite = true;
+  applyOptions(boxes);
+  EXPECT_EQ(uint32_t{sfxState.config.flags}, FLAG_RESTORE_ATTRIBUTES | FLAG_OVERWRITE);
+}
+
+TEST(OptionsTest, NoCommandMeansAutoRunOffAndDisabled) {
+  resetSfxState();
+  sfxState.autoRun = 1;  // whatever it says, without a command it is not shown
+  OptionBoxes boxes = optionsFromState();
+  EXPECT_FALSE(boxes.commandPresent);
+  EXPECT_FALSE(boxes.autoRun);
+  applyOptions(boxes);
+  EXPECT_EQ(sfxState.autoRun, 0);
+}
+
+TEST(BrowseStyleTest, NewStyleFromMeAndNt5) {
+  EXPECT_FALSE(useNewBrowseStyle(0xC0000004u));  // 95
+  EXPECT_FALSE(useNewBrowseStyle(0xC0000A04u));  // 98
+  EXPECT_TRUE(useNewBrowseStyle(0xC0005A04u));   // Me
+  EXPECT_FALSE(useNewBrowseStyle(0x00000004u));  // NT 4
+  EXPECT_TRUE(useNewBrowseStyle(0x00000005u));   // 2000
+  EXPECT_TRUE(useNewBrowseStyle(0x0000000Au));
+}
