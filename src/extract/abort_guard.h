@@ -5,11 +5,18 @@
 // (no objects with destructors on that path).
 #pragma once
 
+#if defined(_WIN32)
+// The stub has no C runtime to speak of: the compiler's own non-local jump
+// costs a few instructions and no import.
+struct AbortGuard {
+  void* target[5];
+};
+#else
 #include <csetjmp>
-
 struct AbortGuard {
   std::jmp_buf target;
 };
+#endif
 
 // The guard that is active now, or null outside a guarded call.
 extern AbortGuard* activeAbortGuard;

@@ -1,0 +1,57 @@
+# The Windows stub: the portable core, the Win32 platform layer and the Win32
+# user interface, linked without the C runtime's start-up code and then laid
+# out by our image tool.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+set(KASUMIRO_LAYOUT_TOOL "" CACHE FILEPATH "The host's kasumiro-layout (lays out the linked stub)")
+
+set(KASUMIRO_STUB_SOURCES
+  src/startup/sfx_state.cpp
+  src/startup/config.cpp
+  src/startup/messages.cpp
+  src/startup/program_start.cpp
+  src/paths/path_strings.cpp
+  src/paths/path_variables.cpp
+  src/lzh/crc16.cpp
+  src/lzh/bit_input.cpp
+  src/lzh/huffman_table.cpp
+  src/lzh/block_decoder.cpp
+  src/extract/entry_header.cpp
+  src/extract/output_sink.cpp
+  src/extract/passes.cpp
+  src/extract/post_command.cpp
+  src/extract/abort_guard.cpp
+  src/ui/dialog_logic.cpp
+  src/platform/win32/platform_win32.cpp
+  src/ui/win32/host_win32.cpp
+  src/ui/win32/main_dialog.cpp
+  src/ui/win32/folder_select.cpp
+  src/ui/win32/program_main.cpp
+  src/ui/win32/kasumiro.rc)
+
+add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
+target_include_directories(kasumiro-stub-linked PRIVATE src)
+target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
+target_compile_options(kasumiro-stub-linked PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector
+  -fno-threadsafe-statics -fno-use-cxa-atexit>)
+# (No -fdata-sections: on PE it moves zero-initialised data out of .bss into
+# the file.)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(KASUMIRO_ENTRY _kasumiroEntry@0)
+else()
+  set(KASUMIRO_ENTRY kasumiroEntry)
+endif()
+target_link_options(kasumiro-stub-linked PRIVATE
+  -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY} -Wl,--subsystem,windows
+  -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+target_link_libraries(kasumiro-stub-linked PRIVATE
+  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 msvcrt gcc)
+
+if(KASUMIRO_LAYOUT_TOOL)
+  add_custom_command(TARGET kasumiro-stub-linked POST_BUILD
+    COMMAND ${KASUMIRO_LAYOUT_TOOL} $<TARGET_FILE:kasumiro-stub-linked> ${CMAKE_BINARY_DIR}/kasumiro-stub.exe
+    COMMENT "Laying out kasumiro-stub.exe")
+endif()

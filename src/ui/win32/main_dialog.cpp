@@ -1,0 +1,137 @@
+// The main dialog: destination, options, browse, and the passes with their
+// status line, progress bar and Cancel.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "extract/passes.h"
+#include "paths/path_strings.h"
+#include "startup/config.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
+#include "ui/dialog_logic.h"
+#include "ui/host.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/win32_ui.h"
+
+void centerWindow(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  MoveWindow(window, x, y, width, height, FALSE);
+}
+
+static void initialise(HWND dialog) {
+  const SfxConfig& config = sfxState.config;
+  SetWindowTextA(dialog, config.title);
+  if (config.message[0]) SetDlgItemTextA(dialog, IDC_LABEL, config.message);
+  SetDlgItemTextA(dialog, IDC_DIRECTORY, config.defaultDir);
+  SetDlgItemTextA(dialog, IDC_STATUS, config.prompt);
+  SendDlgItemMessageA(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
+  SendMessageA(dialog, WM_SETICON, ICON_BIG,
+               reinterpret_cast<LPARAM>(LoadIconA(static_cast<HINSTANCE>(sfxState.instance),
+                                                  MAKEINTRESOURCEA(IDI_APPLICATION_ICON))));
+  centerWindow(dialog);
+  sfxState.extracting = 0;
+  sfxState.cancelRequested = 0;
+}
+
+static BOOL extract(HWND dialog) {
+  char text[256];
+  GetDlgItemTextA(dialog, IDC_DIRECTORY, text, sizeof text);
+  if (!acceptDestination(text, sfxState.extractDir)) {
+    char caption[128];
+    LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_DEFAULT_TITLE, caption, sizeof caption);
+    MessageBoxA(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
+    return FALSE;
+  }
+  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_OPTIONS), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_DIRECTORY), FALSE);
+  SetFocus(GetDlgItem(dialog, IDCANCEL));
+  SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  sfxState.extracting = 1;
+  sfxState.progress.total = 0;
+  if (runExtraction(dialog, MODE_SCAN)) runExtraction(dialog, MODE_EXTRACT);
+  EndDialog(dialog, 1);
+  return TRUE;
+}
+
+static void browse(HWND dialog) {
+  GetDlgItemTextA(dialog, IDC_DIRECTORY, sfxState.messageBuffer, 260);
+  unquotePath(sfxState.currentPath, sfxState.messageBuffer);
+  if (!chooseFolder(dialog, sfxState.currentPath)) return;
+  quotePathIfSpaced(sfxState.currentPath, sfxState.messageBuffer, MESSAGE_BUFFER_SIZE);
+  SetDlgItemTextA(dialog, IDC_DIRECTORY, sfxState.messageBuffer);
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    initialise(dialog);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  switch (LOWORD(wParam)) {
+    case IDOK:
+      return extract(dialog);
+    case IDCANCEL:
+      if (sfxState.extracting == 1)
+        sfxState.cancelRequested = 1;
+      else
+        EndDialog(dialog, 0);
+      return TRUE;
+    case IDC_BROWSE:
+      browse(dialog);
+      return FALSE;
+    case IDC_OPTIONS:
+      DialogBoxParamA(static_cast<HINSTANCE>(sfxState.instance), MAKEINTRESOURCEA(IDD_OPTIONS), dialog,
+                      optionsDialogProc, 0);
+      return FALSE;
+    case CMD_PROGRESS:
+      SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    OptionBoxes boxes = optionsFromState();
+    CheckDlgButton(dialog, IDC_RESTORE_ATTRIBUTES, boxes.restoreAttributes ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_OVERWRITE, boxes.overwrite ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_NO_FOLDERS, boxes.noFolders ? BST_CHECKED : BST_UNCHECKED);
+    if (boxes.commandPresent) {
+      CheckDlgButton(dialog, IDC_AUTO_RUN, boxes.autoRun ? BST_CHECKED : BST_UNCHECKED);
+      char format[20];
+      char line[280];
+      LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_COMMAND, format, sizeof format);
+      formatMessage(line, sizeof line, format, sfxState.config.runCommand);
+      SetDlgItemTextA(dialog, IDC_COMMAND_LINE, line);
+    } else {
+      EnableWindow(GetDlgItem(dialog, IDC_AUTO_RUN), FALSE);
+      EnableWindow(GetDlgItem(dialog, IDC_COMMAND_LINE), FALSE);
+    }
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  switch (LOWORD(wParam)) {
+    case IDOK: {
+      OptionBoxes boxes{};
+      boxes.restoreAttributes = IsDlgButtonChecked(dialog, IDC_RESTORE_ATTRIBUTES) == BST_CHECKED;
+      boxes.overwrite = IsDlgButtonChecked(dialog, IDC_OVERWRITE) == BST_CHECKED;
+      boxes.autoRun = IsDlgButtonChecked(dialog, IDC_AUTO_RUN) == BST_CHECKED;
+      boxes.noFolders = IsDlgButtonChecked(dialog, IDC_NO_FOLDERS) == BST_CHECKED;
+      applyOptions(boxes);
+      EndDialog(dialog, 1);
+      return TRUE;
+    }
+    case IDCANCEL:
+      EndDialog(dialog, 1);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

@@ -1,0 +1,37 @@
+// Program start of the stub: from the process entry to the exit code.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "extract/passes.h"
+#include "startup/config.h"
+#include "startup/messages.h"
+#include "startup/program_start.h"
+#include "startup/sfx_state.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/win32_ui.h"
+
+int programMain(HINSTANCE instance, const char* commandTail) {
+  sfxState.instance = instance;
+  sfxState.archiveFile = INVALID_HANDLE_VALUE;
+  sfxState.outputFile = INVALID_HANDLE_VALUE;
+  InitCommonControls();
+  // The configured title is not known yet: start-up errors use the default.
+  char caption[128];
+  LoadStringA(instance, MSG_DEFAULT_TITLE, caption, sizeof caption);
+  if (!isSupportedWindows(GetVersion())) {
+    MessageBoxA(nullptr, loadMessage(MSG_NEEDS_WIN95), caption, MB_ICONERROR | MB_OK);
+    return 0;
+  }
+  GetModuleFileNameA(instance, sfxState.selfPath, SELF_PATH_SIZE);
+  if (!loadConfig(commandTail)) {
+    MessageBoxA(nullptr, loadMessage(MSG_ARCHIVE_BROKEN), caption, MB_ICONERROR | MB_OK);
+    return 0;
+  }
+  if (!runExtraction(nullptr, MODE_NOTICE)) return 0;
+  return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0));
+}
+
+// The process entry: no C runtime start-up, nothing to construct.
+extern "C" void __stdcall kasumiroEntry() {
+  ExitProcess(static_cast<UINT>(programMain(GetModuleHandleA(nullptr), commandLineTail(GetCommandLineA()))));
+}

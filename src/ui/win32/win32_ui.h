@@ -1,0 +1,17 @@
+// The Win32 user interface of the stub: program start, the main, options
+// and overwrite dialogs, and folder selection.
+#pragma once
+
+#include <windows.h>
+
+int programMain(HINSTANCE instance, const char* commandTail);
+void centerWindow(HWND window);
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Lets the user pick a folder; path (260 bytes) holds the seed and, on
+// success, the chosen folder. Returns 1 when a folder was chosen.
+int chooseFolder(HWND owner, char* path);
+int browseWithShell(HWND owner, char* path, const char* title);
+int browseWithFileDialog(HWND owner, char* path, const char* title);
