@@ -128,14 +128,22 @@ struct PassTarget {
   bool overwriteAll;
 };
 
-// Builds currentPath for the member and creates its directories.
-static void prepareOutputPath(const PassTarget& target) {
+// Builds currentPath for the member and creates its directories. False
+// (reported) when the safe form of the path does not fit.
+static bool prepareOutputPath(const PassTarget& target) {
   char* path = sfxState.currentPath;
   joinPath(path, sfxState.extractDir, sfxState.memberName);
-  unifySeparators(path + target.rootLength, '/');
-  sanitizeMemberPath(path + target.rootLength, target.longNames);
+  char* below = path + target.rootLength;
+  unifySeparators(below, '/');
+  sanitizeMemberPath(below, target.longNames);
+  if (platformHasDeviceNames() && !defuseDeviceNames(below, CURRENT_PATH_SIZE - target.rootLength)) {
+    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
+    sfxState.abortFlag = 1;
+    return false;
+  }
   showStatus(MSG_EXTRACTING);
   makeDirectories(path);
+  return true;
 }
 
 static void finishDirectory() {
@@ -246,7 +254,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
       if (sfxState.abortFlag || !skipMemberData()) break;
       continue;
     }
-    prepareOutputPath(target);
+    if (!prepareOutputPath(target)) break;
     if (sfxState.entry.method == 'd') {
       finishDirectory();
       continue;

@@ -262,3 +262,49 @@ const char* splitCommandLine(char* programDestination, const char* command, int 
   while (isBlank(*p)) ++p;
   return p;
 }
+
+bool isDeviceName(const char* component, size_t length) {
+  size_t base = 0;
+  while (base < length && component[base] != '.') ++base;
+  while (base > 0 && component[base - 1] == ' ') --base;
+  auto upper = [&](size_t i) {
+    char c = component[i];
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  auto is = [&](const char* name) {
+    for (size_t i = 0; i < 3; ++i)
+      if (upper(i) != name[i]) return false;
+    return true;
+  };
+  if (base == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
+  if (base == 4 && component[3] >= '1' && component[3] <= '9') return is("COM") || is("LPT");
+  return false;
+}
+
+bool defuseDeviceNames(char* path, size_t capacity) {
+  size_t length = std::strlen(path);
+  size_t growth = 0;
+  for (size_t start = 0; start <= length;) {
+    size_t end = start;
+    while (end < length && path[end] != '/') ++end;
+    if (isDeviceName(path + start, end - start)) ++growth;
+    start = end + 1;
+  }
+  if (growth == 0) return true;
+  if (length + growth + 1 > capacity) return false;
+  // Work from the end so that every byte moves once.
+  size_t write = length + growth;
+  path[write] = '\0';
+  size_t end = length;
+  for (;;) {
+    size_t start = end;
+    while (start > 0 && path[start - 1] != '/') --start;
+    const bool device = isDeviceName(path + start, end - start);
+    for (size_t i = end; i > start;) path[--write] = path[--i];
+    if (device) path[--write] = '_';
+    if (start == 0) break;
+    path[--write] = '/';
+    end = start - 1;
+  }
+  return true;
+}

@@ -79,6 +79,8 @@ uint32_t platformVersion();
 bool platformIsNtFamily();
 void platformCurrentSystemTime(SystemTime* time);
 bool platformIsLeadByte(unsigned char byte);
+// True where names such as CON or LPT1 open devices (Windows).
+bool platformHasDeviceNames();
 // Loads a message text (the string table) as CP932 into buffer; the result is
 // cut to size - 1 bytes. Returns the length, 0 when the id is unknown.
 int platformLoadString(unsigned id, char* buffer, int size);

@@ -389,3 +389,23 @@ TEST_F(PassTest, TestModeChecksEveryMemberWithoutWriting) {
   EXPECT_FALSE(exists("out"));
   EXPECT_EQ(scriptedHost.errorBoxes.at(0).text, box(MSG_ARCHIVE_BROKEN, "bad"));
 }
+
+TEST_F(PassTest, DeviceNamesAreDefusedWhereTheSystemHasThem) {
+  posixDeviceNames = true;
+  ASSERT_TRUE(loadImage(image({fileMember("con.txt", bytes("c"), '0', "aux"), fileMember("NUL", bytes("n"))})));
+  setDestination();
+  EXPECT_TRUE(scanAndExtract());
+  EXPECT_EQ(tree(), (std::vector<std::string>{"_NUL", "_aux/", "_aux/_con.txt"}));
+
+  // Defusing grows the path; a path that would no longer fit is refused.
+  std::string deep;
+  while (deep.size() + 4 < 240) deep += "con/";
+  ASSERT_TRUE(loadImage(image({fileMember("x", bytes("x"), '0', deep)})));
+  const std::string longDestination = "out2/" + std::string(200, 'd');
+  setDestination(longDestination);
+  EXPECT_FALSE(scanAndExtract());
+  EXPECT_FALSE(exists("out2"));
+  ASSERT_FALSE(scriptedHost.errorBoxes.empty());
+  EXPECT_EQ(scriptedHost.errorBoxes.back().text, box(MSG_ARCHIVE_BROKEN, imagePath));
+  posixDeviceNames = false;
+}

@@ -511,3 +511,50 @@ TEST(PathStringsTest, SplitCommandLineBoundsTheProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+struct DeviceCase {
+  const char* component;
+  bool device;
+};
+
+class DeviceNameTest : public ::testing::TestWithParam<DeviceCase> {};
+
+TEST_P(DeviceNameTest, RecognisesReservedNamesWithAnyExtension) {
+  const char* c = GetParam().component;
+  EXPECT_EQ(isDeviceName(c, std::strlen(c)), GetParam().device) << c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DeviceNameTest,
+    ::testing::Values(DeviceCase{"CON", true}, DeviceCase{"con", true}, DeviceCase{"Prn.txt", true},
+                      DeviceCase{"aux.tar.gz", true}, DeviceCase{"NUL ", true},
+                      DeviceCase{"nul .txt", true}, DeviceCase{"COM1", true}, DeviceCase{"lpt9.log", true},
+                      DeviceCase{"COM0", false}, DeviceCase{"COM10", false}, DeviceCase{"CONSOLE", false},
+                      DeviceCase{"xCON", false}, DeviceCase{"CO", false}, DeviceCase{"", false},
+                      DeviceCase{".con", false}, DeviceCase{"LPT", false}));
+
+}  // namespace
+
+TEST(DefuseDeviceNamesTest, PrefixesEveryDeviceComponentWithinTheCapacity) {
+  char path[64] = "con/a/NUL.txt/lpt1";
+  EXPECT_TRUE(defuseDeviceNames(path, sizeof path));
+  EXPECT_STREQ(path, "_con/a/_NUL.txt/_lpt1");
+
+  char same[32] = "dir/console/file";
+  EXPECT_TRUE(defuseDeviceNames(same, sizeof same));
+  EXPECT_STREQ(same, "dir/console/file");
+
+  // Exactly enough room, then one byte short: the path stays unchanged.
+  char tight[10] = "aux/prn";
+  EXPECT_TRUE(defuseDeviceNames(tight, 10));
+  EXPECT_STREQ(tight, "_aux/_prn");
+  char full[16] = "aux/prn";
+  EXPECT_FALSE(defuseDeviceNames(full, 9));
+  EXPECT_STREQ(full, "aux/prn");
+
+  char leading[16] = "/com2";
+  EXPECT_TRUE(defuseDeviceNames(leading, sizeof leading));
+  EXPECT_STREQ(leading, "/_com2");
+}

@@ -44,6 +44,7 @@ void SfxTest::TearDown() {
                                  std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(scratch, ignored);
   posixFailWriteAfter = 0;
+  posixDeviceNames = false;
 }
 
 bool SfxTest::loadImage(const std::vector<uint8_t>& image, const std::string& commandTail) {

@@ -21,6 +21,7 @@
 PosixCommandRecord posixLastCommand;
 bool posixRunCommands = false;
 unsigned posixFailWriteAfter = 0;
+bool posixDeviceNames = false;
 
 namespace {
 
@@ -251,6 +252,8 @@ void platformCurrentSystemTime(SystemTime* time) {
 bool platformIsLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
+
+bool platformHasDeviceNames() { return posixDeviceNames; }
 
 int platformLoadString(unsigned id, char* buffer, int size) {
   if (size <= 0) return 0;

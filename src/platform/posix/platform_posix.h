@@ -14,3 +14,6 @@ extern bool posixRunCommands;
 
 // Fault injection for tests: the n-th write call from now fails (0 = never).
 extern unsigned posixFailWriteAfter;
+
+// Tests switch this on to get the Windows treatment of device names.
+extern bool posixDeviceNames;

@@ -146,6 +146,8 @@ void platformCurrentSystemTime(SystemTime* time) {
 
 bool platformIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+bool platformHasDeviceNames() { return true; }
+
 int platformLoadString(unsigned id, char* buffer, int size) {
   int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, size);
   if (length <= 0 && size > 0) buffer[0] = 0;
