@@ -1,0 +1,6 @@
+# Host tool that rewrites the linked Windows stub into the self-extractor
+# layout.
+target_sources(kasumiro_image PRIVATE ${PROJECT_SOURCE_DIR}/src/tools/image/pe_layout.cpp)
+
+add_executable(kasumiro-layout src/tools/image/layout_main.cpp)
+target_link_libraries(kasumiro-layout PRIVATE kasumiro_image)

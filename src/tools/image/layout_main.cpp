@@ -1,0 +1,88 @@
+// kasumiro-layout: rewrites the stub as linked by MinGW-w64 into the
+// self-extractor layout (DOS header with the marker, configuration block at
+// 512, DOS stub program, PE image behind them).
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/image/pe_layout.h"
+
+namespace {
+
+bool readFile(const char* path, std::vector<uint8_t>& out) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool writeFile(const char* path, const std::vector<uint8_t>& bytes) {
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::remove(path);
+  return ok;
+}
+
+void usage() {
+  std::fputs(
+      "usage: kasumiro-layout [options] IN.exe OUT.exe\n"
+      "  --pe-offset N     e_lfanew (default 0x570; moved up to a suitable offset)\n"
+      "  --strip-symbols   drop a COFF symbol table instead of refusing the image\n",
+      stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  LayoutOptions options;
+  int i = 1;
+  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+    if (std::strcmp(argv[i], "--strip-symbols") == 0) {
+      options.stripSymbols = true;
+    } else if (std::strcmp(argv[i], "--pe-offset") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      errno = 0;
+      unsigned long value = std::strtoul(argv[++i], &end, 0);
+      if (errno != 0 || end == argv[i] || *end != '\0' || value == 0 || value > 0x7FFFFFFF) {
+        std::fprintf(stderr, "kasumiro-layout: bad PE offset %s\n", argv[i]);
+        return 2;
+      }
+      options.peOffset = static_cast<uint32_t>(value);
+    } else {
+      usage();
+      return 2;
+    }
+  }
+  if (argc - i != 2) {
+    usage();
+    return 2;
+  }
+  const char* input = argv[i];
+  const char* output = argv[i + 1];
+
+  std::vector<uint8_t> linked;
+  if (!readFile(input, linked)) {
+    std::fprintf(stderr, "kasumiro-layout: cannot read %s: %s\n", input, std::strerror(errno));
+    return 1;
+  }
+  std::vector<uint8_t> image;
+  std::string error;
+  if (!layoutStubImage(linked, image, error, options)) {
+    std::fprintf(stderr, "kasumiro-layout: %s: %s\n", input, error.c_str());
+    return 1;
+  }
+  if (!writeFile(output, image)) {
+    std::fprintf(stderr, "kasumiro-layout: cannot write %s\n", output);
+    return 1;
+  }
+  return 0;
+}

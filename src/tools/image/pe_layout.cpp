@@ -1,0 +1,387 @@
+#include "tools/image/pe_layout.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "startup/sfx_state.h"
+#include "tools/image/dos_part.h"
+
+namespace {
+
+// DOS header
+constexpr size_t MZ_HEADER_SIZE = 0x40;
+constexpr size_t MZ_LFANEW = 0x3C;
+
+// COFF file header, relative to the PE signature
+constexpr size_t FH_NUMBER_OF_SECTIONS = 4 + 2;
+constexpr size_t FH_POINTER_TO_SYMBOL_TABLE = 4 + 8;
+constexpr size_t FH_NUMBER_OF_SYMBOLS = 4 + 12;
+constexpr size_t FH_SIZE_OF_OPTIONAL_HEADER = 4 + 16;
+constexpr size_t FH_CHARACTERISTICS = 4 + 18;
+constexpr size_t OPTIONAL_HEADER = 4 + 20;
+
+constexpr uint16_t IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002;
+constexpr uint16_t IMAGE_FILE_LINE_NUMS_STRIPPED = 0x0004;
+constexpr uint16_t IMAGE_FILE_LOCAL_SYMS_STRIPPED = 0x0008;
+
+// Optional header, relative to its start; the same for PE32 and PE32+ up to
+// the number of directories.
+constexpr uint16_t MAGIC_PE32 = 0x10B;
+constexpr uint16_t MAGIC_PE32_PLUS = 0x20B;
+constexpr size_t OH_SECTION_ALIGNMENT = 32;
+constexpr size_t OH_FILE_ALIGNMENT = 36;
+constexpr size_t OH_SIZE_OF_HEADERS = 60;
+constexpr size_t OH_CHECKSUM = 64;
+constexpr size_t OH_DIRECTORY_COUNT_PE32 = 92;
+constexpr size_t OH_DIRECTORY_COUNT_PE32_PLUS = 108;
+constexpr uint32_t MAX_DIRECTORIES = 16;
+constexpr uint32_t DIRECTORY_SECURITY = 4;
+constexpr uint32_t DIRECTORY_DEBUG = 6;
+
+// Section header
+constexpr size_t SECTION_HEADER_SIZE = 40;
+constexpr size_t SH_VIRTUAL_SIZE = 8;
+constexpr size_t SH_VIRTUAL_ADDRESS = 12;
+constexpr size_t SH_SIZE_OF_RAW_DATA = 16;
+constexpr size_t SH_POINTER_TO_RAW_DATA = 20;
+constexpr size_t SH_POINTER_TO_RELOCATIONS = 24;
+constexpr size_t SH_POINTER_TO_LINENUMBERS = 28;
+constexpr uint32_t MAX_SECTIONS = 96;
+
+// Debug directory entry
+constexpr size_t DEBUG_ENTRY_SIZE = 28;
+constexpr size_t DE_SIZE_OF_DATA = 16;
+constexpr size_t DE_POINTER_TO_RAW_DATA = 24;
+
+constexpr size_t COFF_SYMBOL_SIZE = 18;
+constexpr uint32_t PAGE_SIZE = 0x1000;
+// archiveOffset is used as a signed 32-bit file offset.
+constexpr uint64_t MAX_IMAGE_SIZE = 0x80000000u;
+
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool isPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+uint64_t roundUp(uint64_t v, uint32_t alignment) {
+  return (v + alignment - 1) / alignment * alignment;
+}
+
+std::string hex(uint64_t v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
+  return text;
+}
+
+struct Section {
+  size_t header;  // file offset of its section header in the input
+  uint32_t virtualAddress;
+  uint32_t virtualSize;
+  uint32_t rawSize;
+  uint32_t rawPointer;
+};
+
+// What the parser learned about the input; all offsets are checked against
+// its length.
+struct LinkedImage {
+  size_t peHeader;        // e_lfanew
+  size_t optionalHeader;  // peHeader + OPTIONAL_HEADER
+  size_t headersEnd;      // end of the section table
+  uint32_t fileAlignment;
+  uint32_t sizeOfHeaders;
+  uint32_t firstSectionAddress;
+  uint64_t rawDataEnd;  // end of the last section's raw data
+  std::vector<Section> sections;
+  size_t debugDirectory;  // file offset, 0 when there is none
+  uint32_t debugEntries;
+  uint32_t symbolTable;  // PointerToSymbolTable, 0 when there is none
+};
+
+class Parser {
+ public:
+  Parser(const std::vector<uint8_t>& data, std::string& error) : data_(data), error_(error) {}
+
+  bool parse(const LayoutOptions& options, LinkedImage& image);
+
+ private:
+  bool fail(const std::string& text) {
+    error_ = text;
+    return false;
+  }
+  bool has(uint64_t offset, uint64_t length) const {
+    return offset <= data_.size() && length <= data_.size() - offset;
+  }
+  uint16_t u16(size_t offset) const { return get16(data_.data() + offset); }
+  uint32_t u32(size_t offset) const { return get32(data_.data() + offset); }
+
+  bool parseHeaders(LinkedImage& image);
+  bool parseSections(LinkedImage& image);
+  bool parseDirectories(LinkedImage& image, size_t directories, uint32_t count);
+  bool parseSymbolTable(const LayoutOptions& options, LinkedImage& image);
+  // File offset of [rva, rva + length) inside one section's raw data.
+  bool rvaToFileOffset(const LinkedImage& image, uint32_t rva, uint32_t length,
+                       size_t& offset) const;
+
+  const std::vector<uint8_t>& data_;
+  std::string& error_;
+};
+
+bool Parser::parse(const LayoutOptions& options, LinkedImage& image) {
+  return parseHeaders(image) && parseSections(image) && parseSymbolTable(options, image);
+}
+
+bool Parser::parseHeaders(LinkedImage& image) {
+  if (!has(0, MZ_HEADER_SIZE) || data_[0] != 'M' || data_[1] != 'Z')
+    return fail("not an MZ executable");
+  uint32_t lfanew = u32(MZ_LFANEW);
+  if (lfanew < MZ_HEADER_SIZE) return fail("e_lfanew " + hex(lfanew) + " lies in the MZ header");
+  if (!has(lfanew, OPTIONAL_HEADER)) return fail("e_lfanew " + hex(lfanew) + " is past the end");
+  if (std::memcmp(data_.data() + lfanew, "PE\0\0", 4) != 0) return fail("no PE signature");
+  image.peHeader = lfanew;
+  image.optionalHeader = lfanew + OPTIONAL_HEADER;
+
+  uint16_t characteristics = u16(lfanew + FH_CHARACTERISTICS);
+  if (!(characteristics & IMAGE_FILE_EXECUTABLE_IMAGE)) return fail("not an executable image");
+
+  uint16_t optionalSize = u16(lfanew + FH_SIZE_OF_OPTIONAL_HEADER);
+  if (!has(image.optionalHeader, optionalSize)) return fail("optional header is past the end");
+  if (optionalSize < 2) return fail("optional header is missing");
+  uint16_t magic = u16(image.optionalHeader);
+  size_t countField;
+  if (magic == MAGIC_PE32)
+    countField = OH_DIRECTORY_COUNT_PE32;
+  else if (magic == MAGIC_PE32_PLUS)
+    countField = OH_DIRECTORY_COUNT_PE32_PLUS;
+  else
+    return fail("unknown optional header magic " + hex(magic));
+  if (optionalSize < countField + 4) return fail("optional header is too short");
+  uint32_t directoryCount = u32(image.optionalHeader + countField);
+  if (directoryCount > MAX_DIRECTORIES ||
+      countField + 4 + 8 * static_cast<size_t>(directoryCount) > optionalSize)
+    return fail("bad number of data directories " + std::to_string(directoryCount));
+
+  uint32_t sectionAlignment = u32(image.optionalHeader + OH_SECTION_ALIGNMENT);
+  image.fileAlignment = u32(image.optionalHeader + OH_FILE_ALIGNMENT);
+  if (!isPowerOfTwo(image.fileAlignment) || image.fileAlignment < 512 ||
+      image.fileAlignment > 0x10000)
+    return fail("bad file alignment " + hex(image.fileAlignment));
+  // Below the page size the loader wants raw offsets equal to RVAs, which a
+  // moved image cannot keep.
+  if (!isPowerOfTwo(sectionAlignment) || sectionAlignment < PAGE_SIZE)
+    return fail("section alignment " + hex(sectionAlignment) + " is not a page multiple");
+
+  uint16_t sectionCount = u16(lfanew + FH_NUMBER_OF_SECTIONS);
+  if (sectionCount == 0 || sectionCount > MAX_SECTIONS)
+    return fail("bad number of sections " + std::to_string(sectionCount));
+  size_t sectionTable = image.optionalHeader + optionalSize;
+  if (!has(sectionTable, SECTION_HEADER_SIZE * sectionCount))
+    return fail("section table is past the end");
+  image.headersEnd = sectionTable + SECTION_HEADER_SIZE * sectionCount;
+
+  image.sizeOfHeaders = u32(image.optionalHeader + OH_SIZE_OF_HEADERS);
+  if (image.sizeOfHeaders < image.headersEnd || image.sizeOfHeaders > data_.size() ||
+      image.sizeOfHeaders % image.fileAlignment != 0)
+    return fail("bad SizeOfHeaders " + hex(image.sizeOfHeaders));
+
+  image.sections.clear();
+  for (size_t i = 0; i < sectionCount; ++i) {
+    size_t header = sectionTable + SECTION_HEADER_SIZE * i;
+    image.sections.push_back({header, u32(header + SH_VIRTUAL_ADDRESS),
+                              u32(header + SH_VIRTUAL_SIZE), u32(header + SH_SIZE_OF_RAW_DATA),
+                              u32(header + SH_POINTER_TO_RAW_DATA)});
+  }
+  return parseDirectories(image, image.optionalHeader + countField + 4, directoryCount);
+}
+
+bool Parser::parseSections(LinkedImage& image) {
+  image.firstSectionAddress = UINT32_MAX;
+  image.rawDataEnd = image.sizeOfHeaders;
+  for (const Section& s : image.sections) {
+    const uint8_t* nameField = data_.data() + s.header;
+    std::string name(nameField, std::find(nameField, nameField + 8, 0));
+    if (s.virtualAddress < image.sizeOfHeaders)
+      return fail("section " + name + " overlaps the headers");
+    image.firstSectionAddress = std::min(image.firstSectionAddress, s.virtualAddress);
+    if (s.rawSize == 0) {
+      if (s.rawPointer != 0 && (s.rawPointer < image.sizeOfHeaders || s.rawPointer > data_.size()))
+        return fail("section " + name + " has a bad raw data offset");
+      continue;
+    }
+    if (s.rawPointer < image.sizeOfHeaders)
+      return fail("raw data of section " + name + " lies in the headers");
+    if (!has(s.rawPointer, s.rawSize)) return fail("raw data of section " + name + " is cut off");
+    image.rawDataEnd = std::max<uint64_t>(image.rawDataEnd, uint64_t{s.rawPointer} + s.rawSize);
+    for (size_t field : {SH_POINTER_TO_RELOCATIONS, SH_POINTER_TO_LINENUMBERS}) {
+      uint32_t pointer = u32(s.header + field);
+      if (pointer != 0 && (pointer < image.sizeOfHeaders || pointer > data_.size()))
+        return fail("section " + name + " has a bad relocation or line number offset");
+    }
+  }
+  return true;
+}
+
+bool Parser::rvaToFileOffset(const LinkedImage& image, uint32_t rva, uint32_t length,
+                             size_t& offset) const {
+  for (const Section& s : image.sections) {
+    if (rva < s.virtualAddress) continue;
+    uint64_t inside = uint64_t{rva} - s.virtualAddress;
+    if (inside + length > s.rawSize) continue;
+    offset = static_cast<size_t>(s.rawPointer + inside);
+    return true;
+  }
+  return false;
+}
+
+bool Parser::parseDirectories(LinkedImage& image, size_t directories, uint32_t count) {
+  image.debugDirectory = 0;
+  image.debugEntries = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t address = u32(directories + 8 * i);
+    uint32_t size = u32(directories + 8 * i + 4);
+    if (size == 0) continue;
+    // The certificate table is addressed by file offset and covers the file
+    // as it is; an image has to be signed after its layout.
+    if (i == DIRECTORY_SECURITY) return fail("the image is signed; sign it after the layout");
+    if (address < image.sizeOfHeaders)
+      return fail("data directory " + std::to_string(i) + " lies in the headers");
+  }
+  if (count > DIRECTORY_DEBUG) {
+    uint32_t address = u32(directories + 8 * DIRECTORY_DEBUG);
+    uint32_t size = u32(directories + 8 * DIRECTORY_DEBUG + 4);
+    if (size != 0) {
+      if (size % DEBUG_ENTRY_SIZE != 0) return fail("bad debug directory size " + hex(size));
+      if (!rvaToFileOffset(image, address, size, image.debugDirectory))
+        return fail("debug directory is not in a section's raw data");
+      image.debugEntries = size / DEBUG_ENTRY_SIZE;
+    }
+  }
+  return true;
+}
+
+bool Parser::parseSymbolTable(const LayoutOptions& options, LinkedImage& image) {
+  image.symbolTable = u32(image.peHeader + FH_POINTER_TO_SYMBOL_TABLE);
+  if (image.symbolTable == 0) return true;
+  if (!options.stripSymbols) return fail("the image has a COFF symbol table; link it with -s");
+  uint64_t strings = uint64_t{image.symbolTable} +
+                     uint64_t{u32(image.peHeader + FH_NUMBER_OF_SYMBOLS)} * COFF_SYMBOL_SIZE;
+  if (image.symbolTable < image.rawDataEnd || !has(strings, 4))
+    return fail("bad COFF symbol table offset " + hex(image.symbolTable));
+  uint32_t stringsSize = u32(static_cast<size_t>(strings));
+  if (stringsSize < 4 || strings + stringsSize != data_.size())
+    return fail("the COFF symbol table is not at the end of the file");
+  for (const Section& s : image.sections) {
+    if (data_[s.header] == '/')
+      return fail("section names are kept in the COFF string table; link with -s");
+  }
+  return true;
+}
+
+// Debug data, like everything else behind the headers, moves by the shift.
+bool shiftDebugData(const LinkedImage& image, size_t keptEnd, int64_t shift,
+                    std::vector<uint8_t>& out, std::string& error) {
+  for (uint32_t i = 0; i < image.debugEntries; ++i) {
+    uint8_t* entry = out.data() + image.debugDirectory + shift + DEBUG_ENTRY_SIZE * i;
+    uint32_t pointer = get32(entry + DE_POINTER_TO_RAW_DATA);
+    uint32_t size = get32(entry + DE_SIZE_OF_DATA);
+    if (pointer == 0) continue;
+    if (pointer < image.sizeOfHeaders || uint64_t{pointer} + size > keptEnd) {
+      error = "debug data at " + hex(pointer) + " is outside the kept image";
+      return false;
+    }
+    put32(entry + DE_POINTER_TO_RAW_DATA, static_cast<uint32_t>(pointer + shift));
+  }
+  return true;
+}
+
+}  // namespace
+
+uint32_t suitablePeOffset(uint32_t wanted) {
+  if (wanted == 0) return DEFAULT_PE_OFFSET;
+  uint64_t offset = std::max<uint64_t>(wanted, DOS_PART_SIZE);
+  return static_cast<uint32_t>(std::min<uint64_t>(roundUp(offset, 8), 0xFFFFFFF8u));
+}
+
+uint32_t peImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    uint32_t word = 0;
+    for (size_t b = 0; b < 2 && i + b < size; ++b) {
+      bool inField = i + b >= checksumOffset && i + b < checksumOffset + 4;
+      if (!inField) word |= static_cast<uint32_t>(image[i + b]) << (8 * b);
+    }
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return sum + static_cast<uint32_t>(size);
+}
+
+bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>& out,
+                     std::string& error, const LayoutOptions& options) {
+  out.clear();
+  LinkedImage image;
+  Parser parser(linkedPe, error);
+  if (!parser.parse(options, image)) return false;
+
+  uint32_t peOffset = suitablePeOffset(options.peOffset);
+  uint64_t headersLength = image.headersEnd - image.peHeader;
+  uint64_t sizeOfHeaders = roundUp(uint64_t{peOffset} + headersLength, image.fileAlignment);
+  if (sizeOfHeaders > image.firstSectionAddress) {
+    error = "headers of " + hex(sizeOfHeaders) + " bytes would overlap the first section at " +
+            hex(image.firstSectionAddress);
+    return false;
+  }
+  size_t keptEnd = image.symbolTable != 0 ? image.symbolTable : linkedPe.size();
+  uint64_t size = sizeOfHeaders + (keptEnd - image.sizeOfHeaders);
+  if (size >= MAX_IMAGE_SIZE) {
+    error = "the laid-out image would be 2 GiB or longer";
+    return false;
+  }
+  int64_t shift = static_cast<int64_t>(sizeOfHeaders) - static_cast<int64_t>(image.sizeOfHeaders);
+
+  std::vector<uint8_t> result(static_cast<size_t>(size), 0);
+  writeDosPart(result.data(), peOffset);
+  put32(result.data() + CONFIG_BLOCK_OFFSET, static_cast<uint32_t>(size));
+  std::memcpy(result.data() + peOffset, linkedPe.data() + image.peHeader, headersLength);
+  std::memcpy(result.data() + sizeOfHeaders, linkedPe.data() + image.sizeOfHeaders,
+              keptEnd - image.sizeOfHeaders);
+
+  uint8_t* pe = result.data() + peOffset;
+  uint8_t* optional = pe + OPTIONAL_HEADER;
+  put32(optional + OH_SIZE_OF_HEADERS, static_cast<uint32_t>(sizeOfHeaders));
+  for (const Section& s : image.sections) {
+    uint8_t* header = result.data() + peOffset + (s.header - image.peHeader);
+    for (size_t field :
+         {SH_POINTER_TO_RAW_DATA, SH_POINTER_TO_RELOCATIONS, SH_POINTER_TO_LINENUMBERS}) {
+      uint32_t pointer = get32(header + field);
+      if (pointer != 0) put32(header + field, static_cast<uint32_t>(pointer + shift));
+    }
+  }
+  if (!shiftDebugData(image, keptEnd, shift, result, error)) return false;
+  if (image.symbolTable != 0) {
+    put32(pe + FH_POINTER_TO_SYMBOL_TABLE, 0);
+    put32(pe + FH_NUMBER_OF_SYMBOLS, 0);
+    put16(pe + FH_CHARACTERISTICS, get16(pe + FH_CHARACTERISTICS) | IMAGE_FILE_LINE_NUMS_STRIPPED |
+                                       IMAGE_FILE_LOCAL_SYMS_STRIPPED);
+  }
+
+  size_t checksumOffset = peOffset + OPTIONAL_HEADER + OH_CHECKSUM;
+  put32(result.data() + checksumOffset,
+        peImageChecksum(result.data(), result.size(), checksumOffset));
+  out.swap(result);
+  return true;
+}

@@ -1,0 +1,36 @@
+// Rewrites a Windows executable as linked by the toolchain into the
+// self-extractor layout: our DOS part (MZ header with the marker, the
+// configuration block at 512, the DOS stub program at 0x4D0), then the PE
+// headers at e_lfanew and the sections moved behind them. Section RVAs and
+// SizeOfImage stay as linked; file offsets, SizeOfHeaders and the checksum
+// are recomputed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct LayoutOptions {
+  // Wanted e_lfanew; 0 means DEFAULT_PE_OFFSET. An offset inside the DOS part
+  // or off an 8-byte boundary is moved up to the next suitable one.
+  uint32_t peOffset = 0;
+  // Drop a COFF symbol table (and its string table) at the end of the file
+  // instead of refusing the image. Linking with -s is the better way.
+  bool stripSymbols = false;
+};
+
+// The e_lfanew actually used for a wanted offset (see LayoutOptions).
+uint32_t suitablePeOffset(uint32_t wanted);
+
+// The PE image checksum: 16-bit words summed with end-around carry, the four
+// bytes at checksumOffset counted as zero, plus the file length.
+uint32_t peImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset);
+
+// Lays out linkedPe (PE32 or PE32+) into out. The configuration block is
+// zero except archiveOffset, which is the length of out, so an archive
+// appended to the file is found with default settings. Every field read is
+// checked; on any problem returns false with a description in error and
+// leaves out empty.
+bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>& out,
+                     std::string& error, const LayoutOptions& options = LayoutOptions());
