@@ -35,7 +35,9 @@ uint32_t loadLe32(const uint8_t* at) {
          (uint32_t{at[3]} << 24);
 }
 
-std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> bytesOf(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 std::string dirRecordBytes(const std::string& slashPath) {
   std::string out;

@@ -67,10 +67,10 @@ struct Member {
   std::optional<uint16_t> dataCrc;  // default: CRC-16 of `data`
 
   // Optional standard records.
-  std::optional<uint16_t> extAttributes;                // 0x40
-  std::optional<std::array<uint64_t, 3>> fileTimes;    // 0x41: creation, last write, last access
-  bool sizes64 = false;                                 // 0x42 with the real sizes
-  std::optional<uint64_t> compressedSize64;             // 0x42 values (imply the record)
+  std::optional<uint16_t> extAttributes;             // 0x40
+  std::optional<std::array<uint64_t, 3>> fileTimes;  // 0x41: creation, last write, last access
+  bool sizes64 = false;                              // 0x42 with the real sizes
+  std::optional<uint64_t> compressedSize64;          // 0x42 values (imply the record)
   std::optional<uint64_t> uncompressedSize64;
 
   // Header CRC record (0x00); placed first unless `crcRecordLast`.
@@ -85,7 +85,8 @@ struct Member {
   // Overrides of the fixed fields.
   std::optional<uint32_t> compressedSize32;
   std::optional<uint32_t> uncompressedSize32;
-  std::optional<uint16_t> headerSize;  // value written at offset 0 (the CRC still covers the real header)
+  // Value written at offset 0; the CRC still covers the header as built.
+  std::optional<uint16_t> headerSize;
   std::optional<uint16_t> firstExtSize;
 
   // When the real header length is a multiple of 256 its first byte would read

@@ -34,7 +34,9 @@ std::vector<uint8_t> BitWriter::bytes() const { return bytes_; }
 uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc) {
   for (size_t i = 0; i < size; ++i) {
     crc ^= data[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1u) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001u) : static_cast<uint16_t>(crc >> 1);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 1u) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001u)
+                       : static_cast<uint16_t>(crc >> 1);
   }
   return crc;
 }
@@ -168,9 +170,7 @@ unsigned positionExtraBits(unsigned positionSymbol) {
   return positionSymbol == 0 ? 0 : positionSymbol - 1;
 }
 
-unsigned preTreeExtraBits(unsigned symbol) {
-  return symbol == 1 ? 4 : symbol == 2 ? 9 : 0;
-}
+unsigned preTreeExtraBits(unsigned symbol) { return symbol == 1 ? 4 : symbol == 2 ? 9 : 0; }
 
 // ---------------------------------------------------------------------------
 // Length arrays
@@ -248,7 +248,8 @@ void writeCharLengthItems(BitWriter& out, unsigned count, const std::vector<PreT
   for (const PreTreeItem& item : items) {
     if (preTreeSingle >= 0) {
       if (item.symbol != preTreeSingle)
-        throw std::invalid_argument("writeCharLengths: symbol differs from the single pre-tree symbol");
+        throw std::invalid_argument(
+            "writeCharLengths: symbol differs from the single pre-tree symbol");
     } else {
       if (item.symbol >= preTreeLengths.size() || preTreeLengths[item.symbol] == 0)
         throw std::invalid_argument("writeCharLengths: pre-tree symbol without a code");
@@ -408,7 +409,8 @@ std::vector<Token> tokenize(const std::vector<uint8_t>& data, char methodChar,
       }
     }
     if (bestLen >= kMinMatch) {
-      tokens.push_back(Token::match(static_cast<unsigned>(bestLen), static_cast<uint32_t>(bestDist)));
+      tokens.push_back(
+          Token::match(static_cast<unsigned>(bestLen), static_cast<uint32_t>(bestDist)));
       for (size_t k = 0; k < bestLen; ++k) insert(i + k);
       i += bestLen;
     } else {

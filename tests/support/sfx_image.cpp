@@ -29,20 +29,20 @@ constexpr char kDosText[] = "This program cannot be run in DOS mode.\r\n$";
 
 }  // namespace
 
-std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& spec) {
+std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& layout) {
   std::vector<uint8_t> b(kConfigSize, 0);
-  set32(b, kCfgArchiveOffset.offset, spec.storedArchiveOffset.value_or(spec.archiveOffset));
-  setText(b, kCfgTitle, spec.title);
-  setText(b, kCfgMessage, spec.message);
-  setText(b, kCfgDefaultDir, spec.defaultDir);
-  setText(b, kCfgPrompt, spec.prompt);
-  setText(b, kCfgRunCommand, spec.runCommand);
-  set32(b, kCfgFlags.offset, spec.flags);
-  if (spec.rawConfig) {
-    if (spec.rawConfig->size() > kConfigSize)
+  set32(b, kCfgArchiveOffset.offset, layout.storedArchiveOffset.value_or(layout.archiveOffset));
+  setText(b, kCfgTitle, layout.title);
+  setText(b, kCfgMessage, layout.message);
+  setText(b, kCfgDefaultDir, layout.defaultDir);
+  setText(b, kCfgPrompt, layout.prompt);
+  setText(b, kCfgRunCommand, layout.runCommand);
+  set32(b, kCfgFlags.offset, layout.flags);
+  if (layout.rawConfig) {
+    if (layout.rawConfig->size() > kConfigSize)
       throw std::invalid_argument("rawConfig longer than the configuration block");
     std::fill(b.begin(), b.end(), 0);
-    std::copy(spec.rawConfig->begin(), spec.rawConfig->end(), b.begin());
+    std::copy(layout.rawConfig->begin(), layout.rawConfig->end(), b.begin());
   }
   return b;
 }
@@ -67,12 +67,12 @@ std::vector<uint8_t> dosStubProgram() {
   return p;
 }
 
-std::vector<uint8_t> buildSfxImage(const SfxImageSpec& spec) {
+std::vector<uint8_t> buildSfxImage(const SfxImageSpec& layout) {
   const size_t stubEnd = kDosStubOffset + kDosStubSize;
-  if (spec.archiveOffset < stubEnd)
+  if (layout.archiveOffset < stubEnd)
     throw std::invalid_argument("archiveOffset lies inside the DOS part of the image");
 
-  std::vector<uint8_t> img(spec.archiveOffset, spec.filler);
+  std::vector<uint8_t> img(layout.archiveOffset, layout.filler);
   std::fill(img.begin(), img.begin() + stubEnd, uint8_t{0});
 
   img[0] = 'M';
@@ -95,21 +95,22 @@ std::vector<uint8_t> buildSfxImage(const SfxImageSpec& spec) {
   set16(img, 0x20, 1);
   set16(img, 0x22, 0);
   std::memcpy(img.data() + 0x24, "LHA's SFX ", 10);
-  set32(img, 0x3C, spec.lfanew);
+  set32(img, 0x3C, layout.lfanew);
 
-  const std::vector<uint8_t> block = buildConfigBlock(spec);
+  const std::vector<uint8_t> block = buildConfigBlock(layout);
   std::copy(block.begin(), block.end(), img.begin() + kConfigOffset);
   const std::vector<uint8_t> stub = dosStubProgram();
   std::copy(stub.begin(), stub.end(), img.begin() + kDosStubOffset);
 
-  img.insert(img.end(), spec.archive.begin(), spec.archive.end());
+  img.insert(img.end(), layout.archive.begin(), layout.archive.end());
   return img;
 }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot create " + path);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
 }

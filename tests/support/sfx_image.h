@@ -59,13 +59,13 @@ struct SfxImageSpec {
 };
 
 // The 717-byte block alone.
-std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& spec);
+std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& layout);
 
 // The 58-byte DOS stub program.
 std::vector<uint8_t> dosStubProgram();
 
 // The whole image.
-std::vector<uint8_t> buildSfxImage(const SfxImageSpec& spec);
+std::vector<uint8_t> buildSfxImage(const SfxImageSpec& layout);
 
 // Writes `bytes` to `path` (created or truncated); throws std::runtime_error
 // on failure.
