@@ -7,21 +7,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 set(KASUMIRO_LAYOUT_TOOL "" CACHE FILEPATH "The host's kasumiro-layout (lays out the linked stub)")
 
 set(KASUMIRO_STUB_SOURCES
-  src/startup/sfx_state.cpp
-  src/startup/config.cpp
-  src/startup/messages.cpp
-  src/startup/program_start.cpp
-  src/paths/path_strings.cpp
-  src/paths/path_variables.cpp
-  src/lzh/crc16.cpp
-  src/lzh/bit_input.cpp
-  src/lzh/huffman_table.cpp
-  src/lzh/block_decoder.cpp
-  src/extract/entry_header.cpp
-  src/extract/output_sink.cpp
-  src/extract/passes.cpp
-  src/extract/post_command.cpp
-  src/extract/abort_guard.cpp
+  ${KASUMIRO_CORE_SOURCES}
   src/ui/dialog_logic.cpp
   src/platform/win32/platform_win32.cpp
   src/ui/win32/host_win32.cpp

@@ -2,22 +2,29 @@
 
 #include <cstdlib>
 
+#if defined(_WIN32)
+#define GUARD_SET(target) __builtin_setjmp(target)
+#define GUARD_JUMP(target) __builtin_longjmp(target, 1)
+#else
+#define GUARD_SET(target) setjmp(target)
+#define GUARD_JUMP(target) std::longjmp(target, 1)
+#endif
+
 AbortGuard* activeAbortGuard = nullptr;
 
-#if defined(_WIN32)
-
 void raiseAbort() {
   if (!activeAbortGuard) std::abort();
-  __builtin_longjmp(activeAbortGuard->target, 1);
+  GUARD_JUMP(activeAbortGuard->target);
 }
 
-// Not inlined: __builtin_setjmp saves this frame, which must stay alive and
+// Not inlined: the jump target is this frame, which must stay alive and
 // unchanged until body returns.
-__attribute__((noinline)) bool runGuarded(void (*body)(unsigned long long), unsigned long long argument) {
+__attribute__((noinline)) bool runGuarded(void (*body)(unsigned long long),
+                                          unsigned long long argument) {
   AbortGuard guard;
   AbortGuard* volatile outer = activeAbortGuard;
   activeAbortGuard = &guard;
-  if (__builtin_setjmp(guard.target) != 0) {
+  if (GUARD_SET(guard.target) != 0) {
     activeAbortGuard = outer;
     return false;
   }
@@ -25,25 +32,3 @@ __attribute__((noinline)) bool runGuarded(void (*body)(unsigned long long), unsi
   activeAbortGuard = outer;
   return true;
 }
-
-#else
-
-void raiseAbort() {
-  if (!activeAbortGuard) std::abort();
-  std::longjmp(activeAbortGuard->target, 1);
-}
-
-bool runGuarded(void (*body)(unsigned long long), unsigned long long argument) {
-  AbortGuard guard;
-  AbortGuard* volatile outer = activeAbortGuard;
-  activeAbortGuard = &guard;
-  if (setjmp(guard.target) != 0) {
-    activeAbortGuard = outer;
-    return false;
-  }
-  body(argument);
-  activeAbortGuard = outer;
-  return true;
-}
-
-#endif

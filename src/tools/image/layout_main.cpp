@@ -8,29 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/image/file_bytes.h"
 #include "tools/image/pe_layout.h"
 
 namespace {
-
-bool readFile(const char* path, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-bool writeFile(const char* path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::remove(path);
-  return ok;
-}
 
 void usage() {
   std::fputs(
@@ -70,7 +51,7 @@ int main(int argc, char** argv) {
   const char* output = argv[i + 1];
 
   std::vector<uint8_t> linked;
-  if (!readFile(input, linked)) {
+  if (!readFileBytes(input, linked)) {
     std::fprintf(stderr, "kasumiro-layout: cannot read %s: %s\n", input, std::strerror(errno));
     return 1;
   }
@@ -80,7 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kasumiro-layout: %s: %s\n", input, error.c_str());
     return 1;
   }
-  if (!writeFile(output, image)) {
+  if (!writeFileBytes(output, image)) {
     std::fprintf(stderr, "kasumiro-layout: cannot write %s\n", output);
     return 1;
   }

@@ -9,19 +9,9 @@
 #include "platform/posix/text.h"
 #include "startup/sfx_state.h"
 #include "tools/image/dos_part.h"
+#include "tools/image/file_bytes.h"
 
 namespace {
-
-bool readFile(const char* path, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
 
 bool setText(char* field, size_t size, const char* utf8, const char* what) {
   char cp932[1024];
@@ -77,12 +67,12 @@ int main(int argc, char** argv) {
   }
   const char* output = argv[i];
   std::vector<uint8_t> image, archive;
-  if (!readFile(argv[i + 1], archive)) {
+  if (!readFileBytes(argv[i + 1], archive)) {
     std::fprintf(stderr, "kasumiro-mksfx: cannot read %s\n", argv[i + 1]);
     return 1;
   }
   if (stub) {
-    if (!readFile(stub, image) || image.size() < DOS_PART_SIZE) {
+    if (!readFileBytes(stub, image) || image.size() < DOS_PART_SIZE) {
       std::fprintf(stderr, "kasumiro-mksfx: cannot read the stub %s\n", stub);
       return 1;
     }
@@ -93,8 +83,7 @@ int main(int argc, char** argv) {
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);
   image.insert(image.end(), archive.begin(), archive.end());
-  FILE* f = std::fopen(output, "wb");
-  if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0) {
+  if (!writeFileBytes(output, image)) {
     std::fprintf(stderr, "kasumiro-mksfx: cannot write %s\n", output);
     return 1;
   }

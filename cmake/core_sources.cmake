@@ -1,0 +1,17 @@
+# The portable core's sources, shared by the native build and the stub.
+set(KASUMIRO_CORE_SOURCES
+  src/startup/sfx_state.cpp
+  src/startup/config.cpp
+  src/startup/messages.cpp
+  src/startup/program_start.cpp
+  src/paths/path_strings.cpp
+  src/paths/path_variables.cpp
+  src/lzh/crc16.cpp
+  src/lzh/bit_input.cpp
+  src/lzh/huffman_table.cpp
+  src/lzh/block_decoder.cpp
+  src/extract/entry_header.cpp
+  src/extract/output_sink.cpp
+  src/extract/passes.cpp
+  src/extract/post_command.cpp
+  src/extract/abort_guard.cpp)
