@@ -1,0 +1,746 @@
+// The static-Huffman block decoder of -lh4- to -lh7-: hand-built streams for
+// the corners of the block format, hostile streams on both sides of every
+// bound, and round trips through the test encoder.
+#include "lzh/block_decoder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lzh/bit_input.h"
+#include "lzh/crc16.h"
+#include "lzh/huffman_table.h"
+#include "platform/posix/platform_posix.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
+#include "support/archive_builder.h"
+#include "support/guarded_call.h"
+#include "support/lzh_writer.h"
+#include "support/scripted_host.h"
+#include "support/sfx_fixture.h"
+
+using testkit::BitWriter;
+using testkit::BlockSpec;
+using testkit::CodeSpec;
+using testkit::PreTreeItem;
+using testkit::Token;
+
+namespace {
+
+const char kMethods[] = {'4', '5', '6', '7'};
+
+std::vector<uint8_t> randomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> out(size);
+  for (auto& b : out) b = static_cast<uint8_t>(random());
+  return out;
+}
+
+// Text-like bytes with plenty of repeats, plus long runs of one byte.
+std::vector<uint8_t> repetitive(size_t size, uint32_t seed) {
+  std::vector<uint8_t> out(size);
+  uint32_t x = seed;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    if (i % 5000 < 700)
+      out[i] = static_cast<uint8_t>('0' + (i / 5000) % 10);
+    else
+      out[i] = static_cast<uint8_t>((i % 97 < 60) ? 'a' + (i / 7 + (x >> 28)) % 20 : x >> 24);
+  }
+  return out;
+}
+
+std::vector<Token> literals(const std::vector<uint8_t>& bytes) {
+  std::vector<Token> out;
+  for (uint8_t b : bytes) out.push_back(Token::literal(b));
+  return out;
+}
+
+std::vector<Token> operator+(std::vector<Token> a, const std::vector<Token>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<uint8_t> encodeBlocks(char method, const std::vector<BlockSpec>& blocks) {
+  BitWriter w;
+  for (const auto& b : blocks) testkit::writeBlock(w, b, method);
+  return w.bytes();
+}
+
+// Tokens split into blocks of at most perBlock codes, codes derived per block.
+std::vector<BlockSpec> blocksOf(const std::vector<Token>& tokens, size_t perBlock = 65536) {
+  std::vector<BlockSpec> out;
+  for (size_t at = 0; at < tokens.size(); at += perBlock) {
+    BlockSpec b;
+    b.tokens.assign(
+        tokens.begin() + static_cast<std::ptrdiff_t>(at),
+        tokens.begin() + static_cast<std::ptrdiff_t>(std::min(tokens.size(), at + perBlock)));
+    out.push_back(b);
+  }
+  return out;
+}
+
+unsigned positionBits(char method) { return testkit::lhMethod(method).positionCountBits; }
+
+void putCharSingle(BitWriter& w, unsigned symbol) {
+  w.put(0, 9);
+  w.put(symbol, 9);
+}
+
+std::string box(int message, const std::string& shownPath) {
+  return "\"" + shownPath + "\" " + loadMessage(message);
+}
+
+struct Decoded {
+  bool ok = false;
+  std::vector<uint8_t> output;
+  uint16_t crc = 0;
+  off_t consumed = 0;  // bytes taken from the archive file
+};
+
+class BlockDecoderTest : public SfxTest {
+ protected:
+  // Decodes stream as the data of a member of `size` bytes, the way the
+  // driver sets it up; the output goes to a real file.
+  Decoded decode(char method, const std::vector<uint8_t>& stream, uint64_t size) {
+    Decoded r;
+    // Bytes after the member must never be read.
+    std::vector<uint8_t> file = stream;
+    file.insert(file.end(), 64, 0xEE);
+    const std::string input = path("member.lzh");
+    const std::string output = path("member.out");
+    testkit::writeFile(input, file);
+    std::strcpy(sfxState.selfPath, input.c_str());
+    std::strcpy(sfxState.currentPath, output.c_str());
+    sfxState.archiveFile = platformOpenRead(input.c_str());
+    sfxState.outputFile = platformCreateOutput(output.c_str());
+    EXPECT_NE(sfxState.archiveFile, PLATFORM_INVALID_FILE);
+    EXPECT_NE(sfxState.outputFile, PLATFORM_INVALID_FILE);
+    makeCrcTable(CRC16_POLYNOMIAL);
+    beginMemberInput(stream.size());
+    sfxState.entry = EntryHeader{};
+    sfxState.entry.method = method;
+    sfxState.entry.uncompressedSize = size;
+    sfxState.progress = ProgressCounter{0, size};
+    r.ok = runGuardedCall([] { decodeMember(); });
+    r.consumed =
+        lseek(static_cast<int>(reinterpret_cast<intptr_t>(sfxState.archiveFile)), 0, SEEK_CUR);
+    r.crc = sfxState.runningCrc;
+    platformClose(sfxState.archiveFile);
+    platformClose(sfxState.outputFile);
+    sfxState.archiveFile = sfxState.outputFile = PLATFORM_INVALID_FILE;
+    r.output = testkit::readFile(output);
+    return r;
+  }
+
+  void expectDecodes(char method, const std::vector<uint8_t>& stream,
+                     const std::vector<uint8_t>& expected) {
+    SCOPED_TRACE(std::string("method ") + method);
+    const Decoded r = decode(method, stream, expected.size());
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.output.size(), expected.size());
+    EXPECT_TRUE(r.output == expected);
+    EXPECT_EQ(r.crc, testkit::crc16(expected));
+    EXPECT_LE(r.consumed, static_cast<off_t>(stream.size()));
+    EXPECT_TRUE(scriptedHost.errorBoxes.empty());
+  }
+
+  void expectBroken(const Decoded& r) {
+    EXPECT_FALSE(r.ok);
+    ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+    EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_ARCHIVE_BROKEN, sfxState.selfPath));
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Corners of the block format
+
+TEST_F(BlockDecoderTest, SingleSymbolCharacterCodeConsumesNoBits) {
+  for (char method : kMethods) {
+    BlockSpec first;
+    first.chars = CodeSpec::singleSymbol('Z');
+    first.positions = CodeSpec::singleSymbol(0);
+    first.tokens = literals(std::vector<uint8_t>(1000, 'Z'));
+    BlockSpec second;
+    second.tokens = literals({'Y', 'Y', 'Y', 'Y', 'Y'});
+    second.chars = CodeSpec::singleSymbol('Y');
+    // If the constant code cost bits, the second block header would be
+    // misread from the first block's bits.
+    std::vector<uint8_t> expected(1000, 'Z');
+    expected.insert(expected.end(), 5, 'Y');
+    expectDecodes(method, encodeBlocks(method, {first, second}), expected);
+  }
+}
+
+TEST_F(BlockDecoderTest, SingleSymbolPositionCodeStillReadsItsExtraBits) {
+  for (char method : kMethods) {
+    BlockSpec b;
+    b.positions = CodeSpec::singleSymbol(3);  // distance fields 4..7, two extra bits
+    b.tokens = literals({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}) +
+               std::vector<Token>{Token::match(3, 5), Token::match(4, 8), Token::literal('z'),
+                                  Token::match(5, 6), Token::match(3, 7)};
+    expectDecodes(method, encodeBlocks(method, {b}), testkit::expandTokens(b.tokens));
+  }
+}
+
+TEST_F(BlockDecoderTest, BlockSizeZeroMeans65536Codes) {
+  std::vector<uint8_t> bits = randomBytes(65536, 3);
+  for (auto& b : bits) b = (b & 1) ? 'x' : 'o';
+  BlockSpec big;
+  big.tokens = literals(bits);  // 65536 codes: the size field is written as 0
+  BlockSpec tail;
+  tail.tokens = literals({'e', 'n', 'd'});
+  std::vector<uint8_t> expected = bits;
+  expected.insert(expected.end(), {'e', 'n', 'd'});
+  expectDecodes('5', encodeBlocks('5', {big, tail}), expected);
+}
+
+TEST_F(BlockDecoderTest, DistanceFieldZeroRepeatsTheLastByte) {
+  for (char method : kMethods) {
+    BlockSpec b;
+    b.tokens = {Token::literal('A'), Token::match(5, 1)};
+    expectDecodes(method, encodeBlocks(method, {b}), {'A', 'A', 'A', 'A', 'A', 'A'});
+  }
+}
+
+// Nothing carries over from the previous member: the window starts as spaces.
+TEST_F(BlockDecoderTest, MatchesBeforeTheMemberStartCopySpaces) {
+  for (char method : kMethods) {
+    BlockSpec fill;
+    fill.tokens = {Token::literal('Q'), Token::match(256, 1), Token::match(256, 1)};
+    expectDecodes(method, encodeBlocks(method, {fill}), std::vector<uint8_t>(513, 'Q'));
+
+    BlockSpec b;
+    const uint32_t far = method == '4' ? 4096 : method == '5' ? 8192 : 65536;
+    b.tokens = {Token::match(4, 100), Token::literal('x'), Token::match(3, 2),
+                Token::match(6, far)};
+    const std::vector<uint8_t> expected = {' ', ' ', ' ', ' ', 'x', ' ', 'x',
+                                           ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    ASSERT_EQ(testkit::expandTokens(b.tokens), expected);
+    expectDecodes(method, encodeBlocks(method, {b}), expected);
+  }
+}
+
+// Output leaves in whole windows: 65536 bytes are one write, 65537 are two.
+TEST_F(BlockDecoderTest, WindowSizedOutputIsWrittenInWholeWindows) {
+  struct Case {
+    size_t size;
+    unsigned writes;
+    std::vector<int> progress;
+  };
+  const Case cases[] = {{65536, 1, {100}}, {65537, 2, {99, 100}}, {65535, 1, {100}}};
+  testkit::EncodeOptions literalsOnly;
+  literalsOnly.useMatches = false;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const auto data = repetitive(c.size, 5);
+    const auto stream = testkit::encodeLh('6', data, literalsOnly);
+    // Exactly `writes` write calls: the next one would fail, this one does.
+    scriptedHost.reset();
+    posixFailWriteAfter = c.writes + 1;
+    expectDecodes('6', stream, data);
+    EXPECT_EQ(scriptedHost.progress, c.progress);
+
+    scriptedHost.reset();
+    posixFailWriteAfter = c.writes;
+    const Decoded r = decode('6', stream, data.size());
+    EXPECT_FALSE(r.ok);
+    ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+    EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_WRITE_ERROR, path("member.out")));
+    posixFailWriteAfter = 0;
+  }
+}
+
+TEST_F(BlockDecoderTest, MatchesAcrossTheWindowEnd) {
+  std::vector<uint8_t> body(65530);
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 7 % 251);
+  // The first match is split by the flush; the second one's source wraps
+  // from index 65535 to 0 as well.
+  const auto tokens = literals(body) + std::vector<Token>{Token::match(20, 1000)} +
+                      literals({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) +
+                      std::vector<Token>{Token::match(40, 30), Token::match(256, 4000)};
+  for (char method : kMethods) {
+    scriptedHost.reset();
+    expectDecodes(method, encodeBlocks(method, blocksOf(tokens, 30000)),
+                  testkit::expandTokens(tokens));
+    EXPECT_EQ(scriptedHost.progress.size(), 2u);
+  }
+}
+
+TEST_F(BlockDecoderTest, Lh6PositionCountSixteenAndSeventeen) {
+  // 70000 bytes of history in two blocks, then a block with the matches.
+  const auto history = blocksOf(literals(randomBytes(70000, 8)), 40000);
+  auto withMatches = [&](std::vector<uint8_t> positions, std::vector<Token> matches) {
+    BlockSpec last;
+    last.positions = CodeSpec::fromLengths(std::move(positions));
+    last.tokens = literals(randomBytes(100, 9)) + matches;
+    std::vector<BlockSpec> blocks = history;
+    blocks.push_back(last);
+    std::vector<Token> all;
+    for (const auto& b : blocks) all = all + b.tokens;
+    expectDecodes('6', encodeBlocks('6', blocks), testkit::expandTokens(all));
+  };
+  // Count 16: the 17th length is taken as 0; distances up to 32768.
+  withMatches(
+      {2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+      {Token::match(5, 32768), Token::match(4, 3), Token::match(3, 1), Token::match(6, 20000)});
+  // Count 17 makes symbol 16 usable for -lh6- too: distances up to 65536.
+  withMatches(
+      {2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2},
+      {Token::match(7, 40000), Token::match(5, 65536), Token::match(4, 3), Token::match(9, 32768)});
+}
+
+TEST_F(BlockDecoderTest, Lh7DistancesNearTheWindowSize) {
+  for (char method : {'6', '7'}) {
+    const auto tokens = literals(randomBytes(70000, 12)) +
+                        std::vector<Token>{Token::match(10, 65536), Token::match(5, 65535),
+                                           Token::match(3, 65534),  Token::match(256, 65000),
+                                           Token::literal('!'),     Token::match(256, 65536)};
+    expectDecodes(method, encodeBlocks(method, blocksOf(tokens, 40000)),
+                  testkit::expandTokens(tokens));
+  }
+}
+
+// The pre-tree's 2-bit zero run follows its third length even when the count
+// is exactly 3 (and may carry the index past it); below 3 there is none.
+TEST_F(BlockDecoderTest, PreTreeZeroRunPlacement) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> lengths;  // written one by one
+    int zeroRunAfterThird;         // -1: none written
+  };
+  const Case cases[] = {
+      {"n=3, run 0", {1, 2, 2}, 0}, {"n=3, run 1", {1, 2, 2}, 1},
+      {"n=3, run 2", {1, 2, 2}, 2}, {"n=3, run 3", {1, 2, 2}, 3},
+      {"n=2", {1, 1}, -1},          {"n=5, run 1 inside", {1, 2, 0, 2}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (char method : kMethods) {
+      BitWriter w;
+      w.put(5, 16);
+      const unsigned count = static_cast<unsigned>(c.lengths.size()) +
+                             (c.lengths.size() > 3 ? c.zeroRunAfterThird : 0);
+      w.put(count, 5);
+      for (size_t i = 0; i < c.lengths.size(); ++i) {
+        testkit::putPtLength(w, c.lengths[i]);
+        if (i == 2 && c.zeroRunAfterThird >= 0)
+          w.put(static_cast<unsigned>(c.zeroRunAfterThird), 2);
+      }
+      putCharSingle(w, 'Q');
+      testkit::writePtSingle(w, positionBits(method), 0);
+      expectDecodes(method, w.bytes(), {'Q', 'Q', 'Q', 'Q', 'Q'});
+    }
+  }
+}
+
+TEST_F(BlockDecoderTest, LongestCodesOfEveryKindDecode) {
+  // A pre-tree whose run and length-1 symbols have 16-bit codes.
+  std::vector<uint8_t> preTree(19, 0);
+  const int byLength[] = {0, 1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  for (int len = 1; len <= 15; ++len)
+    preTree[static_cast<size_t>(byLength[len - 1])] = static_cast<uint8_t>(len);
+  preTree[2] = preTree[3] = 16;
+  BlockSpec viaLongPreTree;
+  viaLongPreTree.preTree = CodeSpec::fromLengths(preTree);
+  viaLongPreTree.tokens = literals({'a', 'b', 'b', 'a', 'b'});
+
+  // Character and position codes of 1 to 16 bits: 'a'..'p' and the match
+  // of length 3 for the characters, symbols 0..16 for the positions.
+  std::vector<uint8_t> chars(257, 0);
+  for (int k = 0; k < 16; ++k) chars[static_cast<size_t>('a' + k)] = static_cast<uint8_t>(k + 1);
+  chars[256] = 16;
+  std::vector<uint8_t> positions(17, 0);
+  for (int k = 0; k < 15; ++k) positions[static_cast<size_t>(k)] = static_cast<uint8_t>(k + 1);
+  positions[15] = positions[16] = 16;
+  BlockSpec deep;
+  deep.chars = CodeSpec::fromLengths(chars);
+  deep.positions = CodeSpec::fromLengths(positions);
+  std::mt19937 random(4);
+  for (int i = 0; i < 3000; ++i)
+    deep.tokens.push_back(Token::literal(static_cast<uint8_t>('a' + random() % 16)));
+  for (uint32_t distance : {1u, 2u, 3u, 40000u, 20000u, 65536u, 1000u, 32769u})
+    deep.tokens.push_back(Token::match(3, distance));
+  deep.tokens.push_back(Token::literal('p'));
+
+  const auto stream = encodeBlocks('7', {viaLongPreTree, deep});
+  expectDecodes('7', stream, testkit::expandTokens(viaLongPreTree.tokens + deep.tokens));
+}
+
+// ---------------------------------------------------------------------------
+// Hostile streams, on both sides of every bound, through whole passes: the
+// broken member's partial file is removed, earlier members stay.
+
+struct StreamCase {
+  std::string name;
+  char method;
+  std::vector<uint8_t> stream;
+  // The member's contents: what the stream decodes to if its codes are
+  // taken as sent, so that a refused stream fails only by its own check.
+  std::vector<uint8_t> output;
+  bool accepted;
+};
+
+// Block header with a pre-tree given as lengths, the character code as
+// explicit items, then a constant position code and the literal tokens.
+std::vector<uint8_t> itemsBlock(char method, unsigned charCount,
+                                const std::vector<PreTreeItem>& items,
+                                const std::vector<uint8_t>& charLengths,
+                                const std::vector<uint8_t>& literalBytes) {
+  const std::vector<uint8_t> preTree = {0, 2, 2, 1};  // symbols 1, 2 and 3 (length 1)
+  BitWriter w;
+  w.put(static_cast<uint32_t>(literalBytes.size()), 16);
+  testkit::writePtLengths(w, preTree, 5, 3);
+  testkit::writeCharLengthItems(w, charCount, items, preTree);
+  testkit::writePtSingle(w, positionBits(method), 0);
+  const auto codes = testkit::canonicalCodes(charLengths);
+  for (uint8_t b : literalBytes) w.put(codes.at(b), charLengths.at(b));
+  return w.bytes();
+}
+
+// A header whose pre-tree is sent as given, then a constant character code.
+std::vector<uint8_t> preTreeBlock(char method, const std::vector<uint8_t>& preTree,
+                                  unsigned blockSize) {
+  BitWriter w;
+  w.put(blockSize, 16);
+  testkit::writePtLengths(w, preTree, 5, 3);
+  putCharSingle(w, 'K');
+  testkit::writePtSingle(w, positionBits(method), 0);
+  return w.bytes();
+}
+
+std::vector<StreamCase> streamCases() {
+  std::vector<StreamCase> cases;
+  auto add = [&](std::string name, char method, std::vector<uint8_t> stream,
+                 std::vector<uint8_t> output, bool accepted) {
+    cases.push_back({std::move(name), method, std::move(stream), std::move(output), accepted});
+  };
+  auto blocks = [](char method, BlockSpec b) { return encodeBlocks(method, {b}); };
+  const std::vector<uint8_t> ks(50, 'K');
+
+  // Pre-tree count: 19 is the alphabet, 20 is past it. The first 19 lengths
+  // are complete either way, so only the count can refuse the second.
+  std::vector<uint8_t> pre19(13, 4);
+  pre19.resize(19, 5);
+  std::vector<uint8_t> pre20 = pre19;
+  pre20.push_back(5);
+  add("pre-tree count 19", '5', preTreeBlock('5', pre19, 50), ks, true);
+  add("pre-tree count 20", '5', preTreeBlock('5', pre20, 50), ks, false);
+
+  // Character count: 510 is the alphabet, 511 is past it.
+  for (size_t count : {510, 511}) {
+    std::vector<uint8_t> lengths(count, 0);
+    lengths['a'] = lengths[509] = 1;
+    BlockSpec b;
+    b.chars = CodeSpec::fromLengths(lengths);
+    b.tokens = {Token::literal('a'), Token::match(256, 1), Token::literal('a')};
+    add("character count " + std::to_string(count), '7', blocks('7', b),
+        testkit::expandTokens(b.tokens), count == 510);
+  }
+
+  // Position count: 14 for -lh4-/-lh5-, 17 for -lh6-/-lh7-; one more is broken.
+  for (char method : kMethods) {
+    const size_t alphabet = testkit::lhMethod(method).positionSymbols;
+    const uint32_t far = alphabet == 14 ? 5000 : 40000;
+    for (size_t count : {alphabet, alphabet + 1}) {
+      std::vector<uint8_t> lengths(count, 0);
+      lengths[0] = lengths[alphabet - 1] = 1;
+      BlockSpec b;
+      b.positions = CodeSpec::fromLengths(lengths);
+      b.tokens = literals(repetitive(far + 10, 1)) +
+                 std::vector<Token>{Token::match(3, far), Token::match(4, 1)};
+      add(std::string("position count ") + std::to_string(count) + " for -lh" + method + "-",
+          method, blocks(method, b), testkit::expandTokens(b.tokens), count == alphabet);
+    }
+  }
+
+  // Constant codes: the symbol must lie inside its alphabet.
+  for (unsigned symbol : {18u, 19u}) {
+    BitWriter w;
+    w.put(50, 16);
+    testkit::writePtSingle(w, 5, symbol);
+    putCharSingle(w, 'K');
+    testkit::writePtSingle(w, 4, 0);
+    add("constant pre-tree symbol " + std::to_string(symbol), '5', w.bytes(), ks, symbol == 18);
+  }
+  for (unsigned symbol : {509u, 510u, 511u}) {
+    BitWriter w;
+    w.put(2, 16);
+    testkit::writePtSingle(w, 5, 0);
+    putCharSingle(w, symbol);
+    testkit::writePtSingle(w, 4, 0);
+    // Two matches of 256 bytes, copied from the space-filled window.
+    add("constant character symbol " + std::to_string(symbol), '4', w.bytes(),
+        std::vector<uint8_t>(512, ' '), symbol == 509);
+  }
+  for (char method : kMethods) {
+    const unsigned alphabet = testkit::lhMethod(method).positionSymbols;
+    for (unsigned symbol : {alphabet - 1, alphabet}) {
+      BlockSpec b;
+      b.positions = CodeSpec::singleSymbol(static_cast<int>(symbol));
+      b.tokens = literals({'a', 'b', 'c'});
+      add(std::string("constant position symbol ") + std::to_string(symbol) + " for -lh" + method +
+              "-",
+          method, blocks(method, b), {'a', 'b', 'c'}, symbol < alphabet);
+    }
+  }
+
+  // Zero runs of the character lengths may end at the announced count, not
+  // beyond it: 2 lengths + a run of 4 (symbol 1) or of 38 (symbol 2).
+  const std::vector<uint8_t> zeroOne = {1, 1};
+  const std::vector<uint8_t> bits01 = {0, 1, 1, 0, 1, 0, 0, 0, 1};
+  add("character run ends at the count (4-bit run)", '5',
+      itemsBlock('5', 6, {{3, 0}, {3, 0}, {1, 1}}, zeroOne, bits01), bits01, true);
+  add("character run past the count (4-bit run)", '5',
+      itemsBlock('5', 5, {{3, 0}, {3, 0}, {1, 1}}, zeroOne, bits01), bits01, false);
+  add("character run ends at the count (9-bit run)", '6',
+      itemsBlock('6', 40, {{3, 0}, {3, 0}, {2, 18}}, zeroOne, bits01), bits01, true);
+  add("character run past the count (9-bit run)", '6',
+      itemsBlock('6', 39, {{3, 0}, {3, 0}, {2, 18}}, zeroOne, bits01), bits01, false);
+
+  // Explicit length arrays without a single non-zero length.
+  add("pre-tree of zero lengths", '5', preTreeBlock('5', {0, 0, 0}, 50), ks, false);
+  add("character code of zero lengths", '5', itemsBlock('5', 5, {{1, 2}}, zeroOne, {0}), {0},
+      false);
+  {
+    BitWriter w;
+    w.put(3, 16);
+    testkit::writePtSingle(w, 5, 0);
+    putCharSingle(w, 'K');
+    testkit::writePtLengths(w, {0, 0}, 5, -1);
+    add("position code of zero lengths", '7', w.bytes(), {'K', 'K', 'K'}, false);
+  }
+
+  // Incomplete and over-full codes, and lengths above 16.
+  add("pre-tree over-full", '5', preTreeBlock('5', {1, 1, 1}, 50), ks, false);
+  add("pre-tree under-full", '5', preTreeBlock('5', {1, 2}, 50), ks, false);
+  add("pre-tree length 17", '5', preTreeBlock('5', {1, 17, 17}, 50), ks, false);
+  add("pre-tree length 20", '5', preTreeBlock('5', {20, 1}, 50), ks, false);
+  for (auto [name, lengths] :
+       std::vector<std::pair<std::string, std::vector<uint8_t>>>{{"over-full", {1, 1, 1}},
+                                                                 {"under-full", {1, 2}},
+                                                                 {"length 17", {1, 2, 17, 17}},
+                                                                 {"length 20", {1, 20, 20}}}) {
+    BlockSpec b;
+    b.positions = CodeSpec::fromLengths(lengths);
+    b.tokens = {Token::literal('a')};
+    add("position code " + name, '7', blocks('7', b), {'a'}, false);
+  }
+  for (auto [name, lengths] : std::vector<std::pair<std::string, std::vector<uint8_t>>>{
+           {"over-full", {1, 1, 1}}, {"under-full", {1, 2}}}) {
+    std::vector<uint8_t> chars(100, 0);
+    std::copy(lengths.begin(), lengths.end(), chars.begin() + 'a');
+    BlockSpec b;
+    b.chars = CodeSpec::fromLengths(chars);
+    b.tokens = {Token::literal('a')};
+    add("character code " + name, '6', blocks('6', b), {'a'}, false);
+  }
+  return cases;
+}
+
+TEST_F(BlockDecoderTest, HostileStreamsAreBrokenAndTheirBoundsAccepted) {
+  const auto cases = streamCases();
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testkit::Member good = testkit::fileMember("ok.txt", testkit::bytesOf("fine"), '5');
+    testkit::Member m = testkit::fileMember("x.bin", c.output, c.method);
+    m.payload = c.stream;
+    testkit::SfxImageSpec spec;
+    spec.archive = testkit::buildArchive({good, m});
+    ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+    scriptedHost.reset();
+    const std::string out = "out" + std::to_string(index++);
+    setDestination(out);
+    EXPECT_EQ(scanAndExtract(), c.accepted);
+    if (c.accepted) {
+      EXPECT_TRUE(scriptedHost.errorBoxes.empty());
+      EXPECT_EQ(tree(out), (std::vector<std::string>{"ok.txt", "x.bin"}));
+      if (exists(out + "/x.bin")) {
+        EXPECT_TRUE(contents(out + "/x.bin") == c.output);
+      }
+    } else {
+      ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+      EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_ARCHIVE_BROKEN, imagePath));
+      EXPECT_EQ(tree(out), (std::vector<std::string>{"ok.txt"}));
+    }
+  }
+}
+
+TEST_F(BlockDecoderTest, BrokenBlockAfterAFlushRemovesThePartialFile) {
+  const auto data = repetitive(70000, 9);
+  const auto tokens = testkit::tokenize(data, '5');
+  ASSERT_LE(tokens.size(), 65536u);
+  BitWriter w;
+  testkit::writeBlock(w, BlockSpec{-1, {}, {}, {}, tokens}, '5');
+  w.put(10, 16);
+  testkit::writePtLengths(w, {1, 1, 1}, 5, 3);
+  auto declared = data;
+  declared.resize(data.size() + 100, 'z');
+  testkit::Member m = testkit::fileMember("big.bin", declared, '5');
+  m.payload = w.bytes();
+  testkit::SfxImageSpec spec;
+  spec.archive =
+      testkit::buildArchive({testkit::fileMember("ok.txt", testkit::bytesOf("ok"), '0'), m});
+  ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+  setDestination();
+  EXPECT_FALSE(scanAndExtract());
+  EXPECT_FALSE(scriptedHost.progress.empty());  // a window had been written
+  EXPECT_EQ(tree(), (std::vector<std::string>{"ok.txt"}));
+  ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+  EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_ARCHIVE_BROKEN, imagePath));
+}
+
+// Past the data the stream reads as zero bits, up to the eight-byte margin:
+// with a 16-bit look-ahead that is 48 consumed bits beyond the last byte.
+TEST_F(BlockDecoderTest, ZeroBitsPastTheDataUpToTheMargin) {
+  BlockSpec b;
+  b.chars = CodeSpec::fromLengths(std::vector<uint8_t>{1, 1});  // byte 0 codes as '0'
+  b.tokens = literals({1, 0, 1});
+  BitWriter probe;
+  testkit::writeBlock(probe, b, '5');
+  const size_t usedBits = probe.bitCount();
+  const size_t streamBytes = probe.bytes().size();
+  const size_t extra = streamBytes * 8 + 48 - usedBits;  // zero codes still allowed
+  for (size_t more : {extra, extra + 1}) {
+    SCOPED_TRACE(more);
+    scriptedHost.reset();
+    b.blockSize = static_cast<long>(b.tokens.size() + more);
+    BitWriter w;
+    testkit::writeBlock(w, b, '5');
+    ASSERT_EQ(w.bytes().size(), streamBytes);
+    std::vector<uint8_t> expected = {1, 0, 1};
+    expected.resize(3 + more, 0);
+    if (more == extra) {
+      expectDecodes('5', w.bytes(), expected);
+    } else {
+      expectBroken(decode('5', w.bytes(), expected.size()));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Tables that no valid build leaves behind: every tree walk still ends, and
+// a symbol reached through a tree must have a code longer than the index.
+
+class DamagedTableTest : public BlockDecoderTest {
+ protected:
+  // A member of all-one bits with the bit input started.
+  void startOnOnes(char method) {
+    const std::string input = path("ones.lzh");
+    testkit::writeFile(input, std::vector<uint8_t>(64, 0xFF));
+    std::strcpy(sfxState.selfPath, input.c_str());
+    sfxState.archiveFile = platformOpenRead(input.c_str());
+    ASSERT_NE(sfxState.archiveFile, PLATFORM_INVALID_FILE);
+    beginMemberInput(64);
+    ASSERT_TRUE(runGuardedCall([method] { setMethodParameters(method); }));
+    lzhDecoder.blockRemaining = 10;
+  }
+  void TearDown() override {
+    if (sfxState.archiveFile != PLATFORM_INVALID_FILE) platformClose(sfxState.archiveFile);
+    sfxState.archiveFile = PLATFORM_INVALID_FILE;
+    BlockDecoderTest::TearDown();
+  }
+  void expectBrokenBox() {
+    ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
+    EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_ARCHIVE_BROKEN, sfxState.selfPath));
+  }
+};
+
+TEST_F(DamagedTableTest, CharacterTreeLoopEnds) {
+  startOnOnes('5');
+  lzhDecoder.charTable[0xFFF] = 510;
+  leftChild[510] = rightChild[510] = 510;
+  EXPECT_FALSE(runGuardedCall([] { decodeChar(); }));
+  expectBrokenBox();
+}
+
+TEST_F(DamagedTableTest, CharacterSymbolWithShortCodeBelowANode) {
+  startOnOnes('5');
+  lzhDecoder.charTable[0xFFF] = 510;
+  leftChild[510] = rightChild[510] = 'A';
+  lzhDecoder.charLengths['A'] = 12;
+  EXPECT_FALSE(runGuardedCall([] { decodeChar(); }));
+  expectBrokenBox();
+  // With a length above the index the same tree is a valid 13-bit code.
+  scriptedHost.reset();
+  lzhDecoder.charLengths['A'] = 13;
+  unsigned symbol = 0;
+  EXPECT_TRUE(runGuardedCall([&] { symbol = decodeChar(); }));
+  EXPECT_EQ(symbol, 'A');
+}
+
+TEST_F(DamagedTableTest, PositionTreeLoopAndShortCodeEnd) {
+  startOnOnes('7');
+  lzhDecoder.ptTable[0xFF] = 17;
+  leftChild[17] = rightChild[17] = 17;
+  EXPECT_FALSE(runGuardedCall([] { decodePosition(); }));
+  expectBrokenBox();
+
+  scriptedHost.reset();
+  leftChild[17] = rightChild[17] = 3;
+  lzhDecoder.ptLengths[3] = 8;
+  EXPECT_FALSE(runGuardedCall([] { decodePosition(); }));
+  expectBrokenBox();
+}
+
+TEST_F(DamagedTableTest, PreTreeLoopEnds) {
+  // Count 5 in nine bits, then ones: the pre-tree lookup lands on the loop.
+  const std::string input = path("lengths.lzh");
+  std::vector<uint8_t> bytes(64, 0xFF);
+  bytes[0] = 0x02;  // 0000 0010 1...: count 5
+  testkit::writeFile(input, bytes);
+  std::strcpy(sfxState.selfPath, input.c_str());
+  sfxState.archiveFile = platformOpenRead(input.c_str());
+  beginMemberInput(bytes.size());
+  ASSERT_TRUE(runGuardedCall([] { startBitInput(); }));
+  lzhDecoder.ptTable[0xFF] = 19;
+  leftChild[19] = rightChild[19] = 19;
+  EXPECT_FALSE(runGuardedCall([] { readCharLengths(); }));
+  expectBrokenBox();
+}
+
+// ---------------------------------------------------------------------------
+// Round trips through the test encoder
+
+TEST_F(BlockDecoderTest, RoundTripsForEveryMethod) {
+  const size_t sizes[] = {0, 1, 2, 3, 1000, 65535, 65536, 65537, 140000};
+  for (char method : kMethods) {
+    for (size_t size : sizes) {
+      for (int kind = 0; kind < 2; ++kind) {
+        SCOPED_TRACE(std::to_string(size) + (kind ? " repetitive" : " random"));
+        const auto data = kind ? repetitive(size, static_cast<uint32_t>(size) + 1)
+                               : randomBytes(size, static_cast<uint32_t>(size) + 2);
+        const auto stream = testkit::encodeLh(method, data);
+        if (size == 0) {
+          ASSERT_TRUE(stream.empty());
+        }
+        scriptedHost.reset();
+        expectDecodes(method, stream, data);
+        // One progress report per window written; none for an empty member.
+        EXPECT_EQ(scriptedHost.progress.size(), (size + 65535) / 65536);
+      }
+    }
+  }
+}
+
+TEST_F(BlockDecoderTest, RoundTripsWithSmallBlocks) {
+  testkit::EncodeOptions small;
+  small.maxBlockCodes = 777;
+  testkit::EncodeOptions single;
+  single.maxBlockCodes = 1;
+  for (char method : kMethods) {
+    const auto data = repetitive(150000, 77);
+    expectDecodes(method, testkit::encodeLh(method, data, small), data);
+    const auto few = repetitive(3000, 78);
+    expectDecodes(method, testkit::encodeLh(method, few, single), few);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// CRC-16/ARC: table, check value and the running update.
+#include "lzh/crc16.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "startup/sfx_state.h"
+
+namespace {
+
+// Bit-at-a-time CRC of a single byte with the reflected polynomial.
+uint16_t bitwiseByteCrc(uint8_t byte) {
+  unsigned r = byte;
+  for (int k = 0; k < 8; ++k) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
+  return static_cast<uint16_t>(r);
+}
+
+uint16_t crcOf(const uint8_t* data, int64_t length) {
+  sfxState.runningCrc = 0;
+  return updateCrc(data, length);
+}
+
+class Crc16Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetSfxState();
+    makeCrcTable(CRC16_POLYNOMIAL);
+  }
+};
+
+TEST_F(Crc16Test, TableMatchesBitwiseReference) {
+  for (unsigned i = 0; i < 256; ++i)
+    EXPECT_EQ(crcTable[i], bitwiseByteCrc(static_cast<uint8_t>(i))) << "entry " << i;
+  // A few published entries of the CRC-16/ARC table.
+  EXPECT_EQ(crcTable[0], 0x0000);
+  EXPECT_EQ(crcTable[1], 0xC0C1);
+  EXPECT_EQ(crcTable[0x80], 0xA001);
+  EXPECT_EQ(crcTable[0xFF], 0x4040);
+}
+
+TEST_F(Crc16Test, RebuildingTheTableGivesTheSameContents) {
+  uint16_t first[256];
+  std::memcpy(first, crcTable, sizeof first);
+  std::memset(crcTable, 0x5A, sizeof crcTable);
+  makeCrcTable(CRC16_POLYNOMIAL);
+  EXPECT_EQ(std::memcmp(first, crcTable, sizeof first), 0);
+}
+
+TEST_F(Crc16Test, CheckValueOfTheNineDigits) {
+  const char* digits = "123456789";
+  EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>(digits), 9), 0xBB3D);
+  EXPECT_EQ(sfxState.runningCrc, 0xBB3D);
+}
+
+TEST_F(Crc16Test, EmptyAndNegativeLengthsChangeNothing) {
+  const uint8_t byte = 0x41;
+  EXPECT_EQ(crcOf(&byte, 0), 0);
+  EXPECT_EQ(sfxState.runningCrc, 0);
+  sfxState.runningCrc = 0x1234;
+  EXPECT_EQ(updateCrc(&byte, 0), 0x1234);
+  EXPECT_EQ(updateCrc(&byte, -5), 0x1234);
+  EXPECT_EQ(sfxState.runningCrc, 0x1234);
+}
+
+TEST_F(Crc16Test, SplitFeedingEqualsOneCall) {
+  std::mt19937 random(7);
+  std::vector<uint8_t> data(5000);
+  for (auto& b : data) b = static_cast<uint8_t>(random());
+  const uint16_t whole = crcOf(data.data(), static_cast<int64_t>(data.size()));
+  // A different value for different data, or the comparison proves little.
+  data[4321] ^= 1;
+  EXPECT_NE(crcOf(data.data(), static_cast<int64_t>(data.size())), whole);
+  data[4321] ^= 1;
+
+  for (size_t piece : {1, 2, 3, 255, 256, 4096, 4999}) {
+    sfxState.runningCrc = 0;
+    uint16_t result = 0;
+    for (size_t at = 0; at < data.size(); at += piece) {
+      const size_t n = std::min(piece, data.size() - at);
+      result = updateCrc(data.data() + at, static_cast<int64_t>(n));
+    }
+    EXPECT_EQ(result, whole) << "pieces of " << piece;
+  }
+}
+
+}  // namespace
