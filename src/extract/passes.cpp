@@ -124,6 +124,7 @@ static void testMember() {
 
 struct PassTarget {
   uint32_t rootLength;
+  uint32_t separators;  // in extractDir with its closing separator
   bool longNames;
   bool overwriteAll;
 };
@@ -144,6 +145,35 @@ static bool prepareOutputPath(const PassTarget& target) {
   showStatus(MSG_EXTRACTING);
   makeDirectories(path);
   return true;
+}
+
+static bool isLead(char c) { return platformIsLeadByte(static_cast<unsigned char>(c)); }
+
+static uint32_t countSeparators(const char* text) {
+  uint32_t count = 0;
+  for (const char* p = text; *p; ++p) {
+    if (isLead(*p) && p[1]) {
+      ++p;
+      continue;
+    }
+    count += *p == '\\' || *p == '/';
+  }
+  return count;
+}
+
+// Sanitising keeps every separator, so the member's part of the path starts
+// behind as many separators as the destination has (with the one joining
+// them).
+static size_t findMemberOffset(const char* path, uint32_t separators) {
+  const char* p = path;
+  for (uint32_t seen = 0; *p && seen < separators; ++p) {
+    if (isLead(*p) && p[1]) {
+      ++p;
+      continue;
+    }
+    seen += *p == '\\' || *p == '/';
+  }
+  return static_cast<size_t>(p - path);
 }
 
 static void finishDirectory() {
@@ -179,7 +209,7 @@ static bool extractFile(PassTarget& target) {
     if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY)) platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
   }
 
-  sfxState.outputFile = platformCreateOutput(path);
+  sfxState.outputFile = platformCreateOutputBelow(path, findMemberOffset(path, target.separators));
   if (sfxState.outputFile == PLATFORM_INVALID_FILE) {
     failWithWriteError(false);
     return false;
@@ -222,6 +252,11 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   target.rootLength = static_cast<uint32_t>(std::strlen(root));
   uint32_t componentLength = platformVolumeComponentLength(root);
   target.longNames = (componentLength ? componentLength : 255) == 255;
+  {
+    char joined[EXTRACT_DIR_SIZE + 2];
+    joinPath(joined, sfxState.extractDir, "");
+    target.separators = countSeparators(joined);
+  }
 
   for (;;) {
     HeaderResult header = readEntryHeader();

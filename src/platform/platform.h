@@ -36,6 +36,10 @@ constexpr uint32_t PLATFORM_ATTRIBUTE_NORMAL = 0x80;
 FileHandle platformOpenRead(const char* path);
 // Creates (or truncates) a file for writing, no sharing, normal attributes.
 FileHandle platformCreateOutput(const char* path);
+// The same for a file below a directory whose path is the first
+// trustedLength bytes of path: where the system has symbolic links, none
+// between that directory and the file is followed (the file is not created).
+FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength);
 // Opens the null device for writing (used to test data without writing it).
 FileHandle platformOpenNullSink();
 // One read call; *got receives the byte count. False when the call failed.

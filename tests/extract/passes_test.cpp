@@ -409,3 +409,26 @@ TEST_F(PassTest, DeviceNamesAreDefusedWhereTheSystemHasThem) {
   EXPECT_EQ(scriptedHost.errorBoxes.back().text, box(MSG_ARCHIVE_BROKEN, imagePath));
   posixDeviceNames = false;
 }
+
+TEST_F(PassTest, LinksInsideTheDestinationAreNeverFollowed) {
+  ASSERT_EQ(mkdir(path("outside").c_str(), 0777), 0);
+  testkit::writeFile(path("outside/victim"), bytes("precious"));
+  setDestination();
+  ASSERT_EQ(mkdir(destination().c_str(), 0777), 0);
+  // A link in the place of a file is replaced, its target left alone.
+  ASSERT_EQ(symlink(path("outside/victim").c_str(), path("out/victim").c_str()), 0);
+  ASSERT_TRUE(loadImage(image({fileMember("victim", bytes("new"), '0')}, FLAG_OVERWRITE)));
+  setDestination();
+  EXPECT_TRUE(scanAndExtract());
+  EXPECT_EQ(contents("outside/victim"), bytes("precious"));
+  EXPECT_EQ(contents("out/victim"), bytes("new"));
+
+  // A link in the place of a directory stops the member with a write error.
+  ASSERT_EQ(symlink(path("outside").c_str(), path("out/dir").c_str()), 0);
+  ASSERT_TRUE(loadImage(image({fileMember("planted", bytes("evil"), '0', "dir")})));
+  setDestination();
+  scriptedHost.reset();
+  EXPECT_FALSE(scanAndExtract());
+  EXPECT_FALSE(exists("outside/planted"));
+  EXPECT_EQ(scriptedHost.errorBoxes.at(0).text, box(MSG_WRITE_ERROR, destination() + "/dir/planted"));
+}

@@ -70,6 +70,30 @@ FileHandle platformCreateOutput(const char* path) {
   return handleOf(open(n, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
+FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
+  char n[NATIVE_PATH_SIZE];
+  char prefix[NATIVE_PATH_SIZE];
+  char trusted[NATIVE_PATH_SIZE];
+  if (trustedLength >= NATIVE_PATH_SIZE || !native(path, n)) return PLATFORM_INVALID_FILE;
+  std::memcpy(prefix, path, trustedLength);
+  prefix[trustedLength] = 0;
+  if (!native(prefix, trusted)) return PLATFORM_INVALID_FILE;
+  // Every directory below the trusted one must be a real directory: an
+  // existing link there would carry the file out of the destination.
+  for (size_t i = std::strlen(trusted) + 1; n[i - 1] && n[i]; ++i) {
+    if (n[i] != '/') continue;
+    n[i] = 0;
+    struct stat st;
+    bool link = lstat(n, &st) == 0 && S_ISLNK(st.st_mode);
+    n[i] = '/';
+    if (link) {
+      errno = ELOOP;
+      return PLATFORM_INVALID_FILE;
+    }
+  }
+  return platformCreateOutput(path);
+}
+
 FileHandle platformOpenNullSink() { return handleOf(open("/dev/null", O_WRONLY | O_CLOEXEC)); }
 
 bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got) {
