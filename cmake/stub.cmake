@@ -20,7 +20,7 @@ add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)
 target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
 target_compile_options(kasumiro-stub-linked PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector
   -fno-threadsafe-statics -fno-use-cxa-atexit>)
 # (No -fdata-sections: on PE it moves zero-initialised data out of .bss into
@@ -30,8 +30,10 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 else()
   set(KASUMIRO_ENTRY kasumiroEntry)
 endif()
+# Link-time optimisation lets the linker drop and fold across the core and
+# the user interface: about 2 KB less code.
 target_link_options(kasumiro-stub-linked PRIVATE
-  -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY} -Wl,--subsystem,windows
+  -Os -flto -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY} -Wl,--subsystem,windows
   -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
 target_link_libraries(kasumiro-stub-linked PRIVATE
   comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 msvcrt gcc)

@@ -16,14 +16,16 @@ static uint64_t readU64(const uint8_t* p) {
   return static_cast<uint64_t>(readU32(p)) | static_cast<uint64_t>(readU32(p + 4)) << 32;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-static int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+// Days since 1970-01-01 of a proleptic Gregorian date, and back. Years are
+// those of a SYSTEMTIME (1601 to 30827) and Unix times are 32-bit, so 32-bit
+// arithmetic suffices (and the stub needs no 64-bit division routines).
+static int32_t daysFromCivil(int32_t y, unsigned m, unsigned d) {
   y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int32_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
   const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+  return era * 146097 + static_cast<int32_t>(doe) - 719468;
 }
 
 SystemTime unixTimeToSystemTime(int32_t seconds) {
@@ -32,10 +34,10 @@ SystemTime unixTimeToSystemTime(int32_t seconds) {
     platformCurrentSystemTime(&t);
     return t;
   }
-  int64_t days = seconds / 86400;
+  int32_t days = seconds / 86400;
   unsigned rest = static_cast<unsigned>(seconds % 86400);
   days += 719468;
-  const int64_t era = days / 146097;
+  const int32_t era = days / 146097;
   const unsigned doe = static_cast<unsigned>(days - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
