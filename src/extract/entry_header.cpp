@@ -126,8 +126,8 @@ HeaderResult readEntryHeader() {
   // The fixed part alone is 26 bytes; a smaller size cannot be a header.
   if (e.headerSize < LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
   const uint32_t rest = e.headerSize - LEVEL2_FIXED_SIZE;
-  if (rest && (!platformRead(sfxState.archiveFile, block + LEVEL2_FIXED_SIZE, rest, &got) ||
-               got != rest))
+  if (rest &&
+      (!platformRead(sfxState.archiveFile, block + LEVEL2_FIXED_SIZE, rest, &got) || got != rest))
     return brokenHeader(MSG_ARCHIVE_BROKEN);
 
   if (block[2] != '-' || block[3] != 'l' || block[4] != 'h' || block[6] != '-' ||
@@ -141,7 +141,8 @@ HeaderResult readEntryHeader() {
   e.attributes = block[19];
   e.compressedSize = readU32(block + 7);
   e.uncompressedSize = readU32(block + 11);
-  e.lastWriteTime = systemTimeToFileTime(unixTimeToSystemTime(static_cast<int32_t>(readU32(block + 15))));
+  e.lastWriteTime =
+      systemTimeToFileTime(unixTimeToSystemTime(static_cast<int32_t>(readU32(block + 15))));
   e.dataCrc = readU16(block + 21);
 
   // Each extended header must fit, with the size field that follows it,

@@ -42,7 +42,8 @@ static bool skipBytes(uint64_t count) {
   // A size beyond the signed range would move backwards and could make the
   // pass read the same headers forever.
   if (count > static_cast<uint64_t>(INT64_MAX) ||
-      (count && !platformSeek(sfxState.archiveFile, static_cast<int64_t>(count), SEEK_FROM_CURRENT))) {
+      (count &&
+       !platformSeek(sfxState.archiveFile, static_cast<int64_t>(count), SEEK_FROM_CURRENT))) {
     reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
     sfxState.abortFlag = 1;
     return false;
@@ -73,7 +74,8 @@ static void decodeGuarded() {
     sfxState.abortFlag = 1;
     return;
   }
-  if (sfxState.entry.method != '0' && sfxState.entry.method != 'd') skipBytes(unreadCompressedBytes());
+  if (sfxState.entry.method != '0' && sfxState.entry.method != 'd')
+    skipBytes(unreadCompressedBytes());
 }
 
 static void reportProgressGuarded() {
@@ -81,7 +83,8 @@ static void reportProgressGuarded() {
 }
 
 static void showStatus(int message) {
-  formatMessage(sfxState.messageBuffer, MESSAGE_BUFFER_SIZE, loadMessage(message), sfxState.memberName);
+  formatMessage(sfxState.messageBuffer, MESSAGE_BUFFER_SIZE, loadMessage(message),
+                sfxState.memberName);
   hostSetItemText(sfxState.mainWindow, ID_STATUS_LINE, sfxState.messageBuffer);
 }
 
@@ -137,7 +140,8 @@ static bool prepareOutputPath(const PassTarget& target) {
   char* below = path + target.rootLength;
   unifySeparators(below, '/');
   sanitizeMemberPath(below, target.longNames);
-  if (platformHasDeviceNames() && !defuseDeviceNames(below, CURRENT_PATH_SIZE - target.rootLength)) {
+  if (platformHasDeviceNames() &&
+      !defuseDeviceNames(below, CURRENT_PATH_SIZE - target.rootLength)) {
     reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
     sfxState.abortFlag = 1;
     return false;
@@ -206,7 +210,8 @@ static bool extractFile(PassTarget& target) {
       }
       if (answer == ID_OVERWRITE_ALL) target.overwriteAll = true;
     }
-    if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY)) platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
+    if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY))
+      platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
   }
 
   sfxState.outputFile = platformCreateOutputBelow(path, findMemberOffset(path, target.separators));
@@ -234,7 +239,8 @@ static bool extractFile(PassTarget& target) {
     sfxState.abortFlag = 1;
     return false;
   }
-  if (sfxState.config.flags & FLAG_RESTORE_ATTRIBUTES) platformSetAttributes(path, sfxState.entry.attributes);
+  if (sfxState.config.flags & FLAG_RESTORE_ATTRIBUTES)
+    platformSetAttributes(path, sfxState.entry.attributes);
   return true;
 }
 

@@ -13,6 +13,7 @@ void runPostCommand() {
   platformExpandEnvironment(config.runCommand, expanded, sizeof expanded);
   expandPathVariables(expanded, sfxState.messageBuffer, sfxState.extractDir, MESSAGE_BUFFER_SIZE);
   copyTextBounded(config.runCommand, sfxState.messageBuffer, sizeof config.runCommand);
-  const char* arguments = splitCommandLine(sfxState.messageBuffer, config.runCommand, MESSAGE_BUFFER_SIZE);
+  const char* arguments =
+      splitCommandLine(sfxState.messageBuffer, config.runCommand, MESSAGE_BUFFER_SIZE);
   platformStartCommand(sfxState.mainWindow, sfxState.messageBuffer, arguments, sfxState.extractDir);
 }

@@ -22,7 +22,8 @@ uint64_t unreadCompressedBytes() {
 int readArchiveByte(FileHandle file, uint64_t remaining) {
   CompressedInput& in = compressedInput;
   if (in.inputPosition >= INPUT_BUFFER_SIZE) {
-    uint32_t want = remaining < INPUT_BUFFER_SIZE ? static_cast<uint32_t>(remaining) : INPUT_BUFFER_SIZE;
+    uint32_t want =
+        remaining < INPUT_BUFFER_SIZE ? static_cast<uint32_t>(remaining) : INPUT_BUFFER_SIZE;
     uint32_t got = 0;
     if (!platformRead(file, in.inputBuffer, want, &got) || got != want) return -1;
     in.inputPosition = 0;

@@ -16,7 +16,7 @@ constexpr uint32_t INPUT_OVERRUN_MARGIN = 8;
 
 struct CompressedInput {
   uint8_t inputBuffer[INPUT_BUFFER_SIZE];
-  uint32_t inputPosition;       // >= INPUT_BUFFER_SIZE: buffer empty
+  uint32_t inputPosition;        // >= INPUT_BUFFER_SIZE: buffer empty
   uint64_t compressedRemaining;  // bytes of the member not yet fetched
   uint16_t bitBuffer;            // next 16 bits, bit 15 first
   uint8_t pendingByte;           // bits after bitBuffer, left-aligned

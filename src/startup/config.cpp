@@ -55,7 +55,8 @@ bool loadConfig(const char* commandTail) {
   config.prompt[sizeof config.prompt - 1] = 0;
   config.runCommand[sizeof config.runCommand - 1] = 0;
 
-  if (!config.title[0]) copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
+  if (!config.title[0])
+    copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
   // The tail replaces the stored directory; it is cut to the field's 255 bytes.
   if (commandTail && commandTail[0])
     copyTextBounded(config.defaultDir, commandTail, sizeof config.defaultDir);

@@ -1,10 +1,10 @@
 // Progress percentages and the division behind them.
+#include "extract/output_sink.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
-
-#include "extract/output_sink.h"
 
 namespace {
 
@@ -20,16 +20,16 @@ TEST_P(ProgressPercentTest, IsDoneTimesHundredOverTotalCappedAt100) {
   EXPECT_EQ(progressPercent(GetParam().done, GetParam().total), GetParam().percent);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ProgressPercentTest,
-    ::testing::Values(PercentCase{0, 0, 0}, PercentCase{5, 0, 0}, PercentCase{0, 10, 0},
-                      PercentCase{1, 3, 33}, PercentCase{2, 3, 66}, PercentCase{3, 3, 100},
-                      PercentCase{7, 3, 100},
-                      // Members of 4 GiB and more.
-                      PercentCase{5ULL << 32, 10ULL << 32, 50},
-                      PercentCase{(10ULL << 32) - 1, 10ULL << 32, 99},
-                      PercentCase{UINT64_MAX / 100, UINT64_MAX, 0},
-                      PercentCase{UINT64_MAX, UINT64_MAX, 100}));
+INSTANTIATE_TEST_SUITE_P(Cases, ProgressPercentTest,
+                         ::testing::Values(PercentCase{0, 0, 0}, PercentCase{5, 0, 0},
+                                           PercentCase{0, 10, 0}, PercentCase{1, 3, 33},
+                                           PercentCase{2, 3, 66}, PercentCase{3, 3, 100},
+                                           PercentCase{7, 3, 100},
+                                           // Members of 4 GiB and more.
+                                           PercentCase{5ULL << 32, 10ULL << 32, 50},
+                                           PercentCase{(10ULL << 32) - 1, 10ULL << 32, 99},
+                                           PercentCase{UINT64_MAX / 100, UINT64_MAX, 0},
+                                           PercentCase{UINT64_MAX, UINT64_MAX, 100}));
 
 }  // namespace
 

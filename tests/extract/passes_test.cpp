@@ -1,9 +1,10 @@
 // The passes over whole self-extracting images, with the scripted host.
+#include "extract/passes.h"
+
 #include <sys/stat.h>
 
 #include <cstring>
 
-#include "extract/passes.h"
 #include "platform/posix/platform_posix.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
@@ -20,7 +21,9 @@ using testkit::SfxImageSpec;
 
 namespace {
 
-std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> bytes(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 std::vector<uint8_t> pattern(size_t size, uint32_t seed = 1) {
   std::vector<uint8_t> out(size);
@@ -81,7 +84,8 @@ TEST_F(PassTest, NoticeAnsweredYesShowsTextAndExtractionWritesEverything) {
 }
 
 TEST_F(PassTest, NoticeAnsweredNoFailsThePass) {
-  ASSERT_TRUE(loadImage(image({fileMember("!", bytes("read me"), '0'), fileMember("a", bytes("x"))})));
+  ASSERT_TRUE(
+      loadImage(image({fileMember("!", bytes("read me"), '0'), fileMember("a", bytes("x"))})));
   scriptedHost.yesNoAnswers = {false};
   EXPECT_FALSE(runExtraction(nullptr, MODE_NOTICE));
   EXPECT_EQ(scriptedHost.questions.size(), 1u);
@@ -157,8 +161,8 @@ class OverwriteTest : public SfxTest, public ::testing::WithParamInterface<Overw
 
 TEST_P(OverwriteTest, AnswersDecideEachExistingFile) {
   const OverwriteCase& c = GetParam();
-  ASSERT_TRUE(loadImage(image({fileMember("a.txt", bytes("new a"), '5'),
-                               fileMember("b.txt", bytes("new b"), '0')})));
+  ASSERT_TRUE(loadImage(
+      image({fileMember("a.txt", bytes("new a"), '5'), fileMember("b.txt", bytes("new b"), '0')})));
   setDestination();
   ASSERT_EQ(mkdir(destination().c_str(), 0777), 0);
   testkit::writeFile(path("out/a.txt"), bytes("old a"));
@@ -179,7 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OverwriteCase{"NoYes", {ANSWER_NO, ANSWER_YES}, true, "old a", "new b", 2},
                       OverwriteCase{"All", {ID_OVERWRITE_ALL}, true, "new a", "new b", 1},
                       OverwriteCase{"Cancel", {ANSWER_CANCEL}, false, "old a", "old b", 1},
-                      OverwriteCase{"YesCancel", {ANSWER_YES, ANSWER_CANCEL}, false, "new a", "old b", 2}),
+                      OverwriteCase{
+                          "YesCancel", {ANSWER_YES, ANSWER_CANCEL}, false, "new a", "old b", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PassTest, OverwriteFlagReplacesWithoutAsking) {
@@ -194,8 +199,8 @@ TEST_F(PassTest, OverwriteFlagReplacesWithoutAsking) {
 }
 
 TEST_F(PassTest, CancelDuringScanWritesNothing) {
-  ASSERT_TRUE(loadImage(image({fileMember("a", bytes("1")), fileMember("b", bytes("2")),
-                               fileMember("c", bytes("3"))})));
+  ASSERT_TRUE(loadImage(image(
+      {fileMember("a", bytes("1")), fileMember("b", bytes("2")), fileMember("c", bytes("3"))})));
   setDestination();
   scriptedHost.onPump = [](int n) {
     if (n == 2) sfxState.cancelRequested = 1;
@@ -207,8 +212,9 @@ TEST_F(PassTest, CancelDuringScanWritesNothing) {
 
 TEST_F(PassTest, CancelDuringExtractDeletesOnlyThePartialFile) {
   auto big = pattern(300000, 7);
-  ASSERT_TRUE(loadImage(image({fileMember("first.txt", bytes("kept"), '5'),
-                               fileMember("big.bin", big, '6'), fileMember("last.txt", bytes("never"))})));
+  ASSERT_TRUE(
+      loadImage(image({fileMember("first.txt", bytes("kept"), '5'), fileMember("big.bin", big, '6'),
+                       fileMember("last.txt", bytes("never"))})));
   setDestination();
   int scanPumps = 3;
   scriptedHost.onPump = [&](int n) {
@@ -223,8 +229,8 @@ TEST_F(PassTest, CancelDuringExtractDeletesOnlyThePartialFile) {
 TEST_F(PassTest, DataCrcMismatchDeletesTheFileAndStops) {
   Member bad = fileMember("bad.txt", bytes("damaged data here"), '5');
   bad.dataCrc = 0x1234;
-  ASSERT_TRUE(loadImage(image({fileMember("good.txt", bytes("ok"), '5'), bad,
-                               fileMember("after.txt", bytes("after"))})));
+  ASSERT_TRUE(loadImage(image(
+      {fileMember("good.txt", bytes("ok"), '5'), bad, fileMember("after.txt", bytes("after"))})));
   setDestination();
   EXPECT_FALSE(scanAndExtract());
   EXPECT_EQ(tree(), (std::vector<std::string>{"good.txt"}));
@@ -237,7 +243,8 @@ TEST_F(PassTest, DataCrcMismatchDeletesTheFileAndStops) {
 TEST_F(PassTest, BrokenHeaderStopsBeforeAnythingIsWritten) {
   Member broken = fileMember("c.txt", bytes("c"));
   broken.corruptHeaderCrc = true;
-  ASSERT_TRUE(loadImage(image({fileMember("a.txt", bytes("a")), fileMember("b.txt", bytes("b")), broken})));
+  ASSERT_TRUE(
+      loadImage(image({fileMember("a.txt", bytes("a")), fileMember("b.txt", bytes("b")), broken})));
   setDestination();
   EXPECT_FALSE(scanAndExtract());
   EXPECT_FALSE(exists("out"));
@@ -290,8 +297,8 @@ TEST_F(PassTest, CommandDoesNotRunAfterFailureOrWithAutoRunOff) {
 
 TEST_F(PassTest, WriteFailureDeletesThePartialFileAndKeepsEarlierOnes) {
   auto big = pattern(200000, 3);
-  ASSERT_TRUE(loadImage(image({fileMember("first", bytes("first"), '5'), fileMember("big", big, '5'),
-                               fileMember("last", bytes("last"))},
+  ASSERT_TRUE(loadImage(image({fileMember("first", bytes("first"), '5'),
+                               fileMember("big", big, '5'), fileMember("last", bytes("last"))},
                               0, "setup.exe")));
   setDestination();
   posixFailWriteAfter = 3;  // first's only write, then big's first window, then fail
@@ -325,9 +332,9 @@ TEST_F(PassTest, TruncatedImageGivesReadErrorAndRemovesThePartialFile) {
 }
 
 TEST_F(PassTest, OutputThatCannotBeCreatedEndsThePass) {
-  ASSERT_TRUE(loadImage(image({fileMember("a", bytes("a")), fileMember("dir", bytes("x")),
-                               fileMember("z", bytes("z"))},
-                              FLAG_OVERWRITE)));
+  ASSERT_TRUE(loadImage(image(
+      {fileMember("a", bytes("a")), fileMember("dir", bytes("x")), fileMember("z", bytes("z"))},
+      FLAG_OVERWRITE)));
   setDestination();
   mkdir(destination().c_str(), 0777);
   mkdir(path("out/dir").c_str(), 0777);
@@ -354,17 +361,18 @@ TEST_F(PassTest, HostileNamesStayInsideTheDestination) {
   ASSERT_TRUE(loadImage(image(members)));
   setDestination("deep/out");
   ASSERT_TRUE(scanAndExtract());
-  for (const auto& entry : tree("deep/out")) EXPECT_EQ(entry.find(".."), std::string::npos) << entry;
+  for (const auto& entry : tree("deep/out"))
+    EXPECT_EQ(entry.find(".."), std::string::npos) << entry;
   // Nothing appeared next to or above the destination.
-  EXPECT_EQ(tree("deep"),
-            (std::vector<std::string>{"out/", "out/C_evil3", "out/_./", "out/_./_./",
-                                      "out/_./_./escape4", "out/_./_./escape6", "out/_./escape1",
-                                      "out/a/", "out/a/_./", "out/a/_./_./", "out/a/_./_./escape5",
-                                      "out/abs2"}));
+  EXPECT_EQ(tree("deep"), (std::vector<std::string>{
+                              "out/", "out/C_evil3", "out/_./", "out/_./_./", "out/_./_./escape4",
+                              "out/_./_./escape6", "out/_./escape1", "out/a/", "out/a/_./",
+                              "out/a/_./_./", "out/a/_./_./escape5", "out/abs2"}));
 }
 
 TEST_F(PassTest, NoFoldersDropsDirectoryNames) {
-  ASSERT_TRUE(loadImage(image({dirMember("sub"), fileMember("f.txt", bytes("f"), '5', "sub/deeper")})));
+  ASSERT_TRUE(
+      loadImage(image({dirMember("sub"), fileMember("f.txt", bytes("f"), '5', "sub/deeper")})));
   setDestination();
   sfxState.noFolders = 1;
   EXPECT_TRUE(scanAndExtract());
@@ -392,7 +400,8 @@ TEST_F(PassTest, TestModeChecksEveryMemberWithoutWriting) {
 
 TEST_F(PassTest, DeviceNamesAreDefusedWhereTheSystemHasThem) {
   posixDeviceNames = true;
-  ASSERT_TRUE(loadImage(image({fileMember("con.txt", bytes("c"), '0', "aux"), fileMember("NUL", bytes("n"))})));
+  ASSERT_TRUE(loadImage(
+      image({fileMember("con.txt", bytes("c"), '0', "aux"), fileMember("NUL", bytes("n"))})));
   setDestination();
   EXPECT_TRUE(scanAndExtract());
   EXPECT_EQ(tree(), (std::vector<std::string>{"_NUL", "_aux/", "_aux/_con.txt"}));
@@ -430,5 +439,32 @@ TEST_F(PassTest, LinksInsideTheDestinationAreNeverFollowed) {
   scriptedHost.reset();
   EXPECT_FALSE(scanAndExtract());
   EXPECT_FALSE(exists("outside/planted"));
-  EXPECT_EQ(scriptedHost.errorBoxes.at(0).text, box(MSG_WRITE_ERROR, destination() + "/dir/planted"));
+  EXPECT_EQ(scriptedHost.errorBoxes.at(0).text,
+            box(MSG_WRITE_ERROR, destination() + "/dir/planted"));
+}
+
+TEST_F(PassTest, StartedCommandRunsInTheDestinationWithItsArguments) {
+  // The program comes out of the archive itself, its name with a quote.
+  std::string script = "#!/bin/sh\npwd > ran.txt\necho \"$#:$1:$2\" >> ran.txt\n";
+  ASSERT_TRUE(loadImage(
+      image({fileMember("it's.sh", bytes(script), '0')}, 0, "\"%ExtractDir%\\it's.sh\" one two")));
+  setDestination();
+  posixRunCommands = true;
+  bool ok = scanAndExtract();
+  posixRunCommands = false;
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(std::string(posixLastCommand.arguments), "one two");
+  // The member was extracted without the execute bit: run it through sh.
+  EXPECT_FALSE(exists("out/ran.txt"));
+  chmod(path("out/it's.sh").c_str(), 0755);
+  posixRunCommands = true;
+  scriptedHost.overwriteAnswers = {ANSWER_NO};
+  ASSERT_TRUE(loadImage(
+      image({fileMember("it's.sh", bytes(script), '0')}, 0, "\"%ExtractDir%\\it's.sh\" one two")));
+  setDestination();
+  ok = scanAndExtract();
+  posixRunCommands = false;
+  ASSERT_TRUE(ok);
+  auto ran = contents("out/ran.txt");
+  EXPECT_EQ(std::string(ran.begin(), ran.end()), destination() + "\n2:one:two\n");
 }

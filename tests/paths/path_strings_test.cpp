@@ -526,14 +526,16 @@ TEST_P(DeviceNameTest, RecognisesReservedNamesWithAnyExtension) {
   EXPECT_EQ(isDeviceName(c, std::strlen(c)), GetParam().device) << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DeviceNameTest,
-    ::testing::Values(DeviceCase{"CON", true}, DeviceCase{"con", true}, DeviceCase{"Prn.txt", true},
-                      DeviceCase{"aux.tar.gz", true}, DeviceCase{"NUL ", true},
-                      DeviceCase{"nul .txt", true}, DeviceCase{"COM1", true}, DeviceCase{"lpt9.log", true},
-                      DeviceCase{"COM0", false}, DeviceCase{"COM10", false}, DeviceCase{"CONSOLE", false},
-                      DeviceCase{"xCON", false}, DeviceCase{"CO", false}, DeviceCase{"", false},
-                      DeviceCase{".con", false}, DeviceCase{"LPT", false}));
+INSTANTIATE_TEST_SUITE_P(Names, DeviceNameTest,
+                         ::testing::Values(DeviceCase{"CON", true}, DeviceCase{"con", true},
+                                           DeviceCase{"Prn.txt", true},
+                                           DeviceCase{"aux.tar.gz", true}, DeviceCase{"NUL ", true},
+                                           DeviceCase{"nul .txt", true}, DeviceCase{"COM1", true},
+                                           DeviceCase{"lpt9.log", true}, DeviceCase{"COM0", false},
+                                           DeviceCase{"COM10", false}, DeviceCase{"CONSOLE", false},
+                                           DeviceCase{"xCON", false}, DeviceCase{"CO", false},
+                                           DeviceCase{"", false}, DeviceCase{".con", false},
+                                           DeviceCase{"LPT", false}));
 
 }  // namespace
 

@@ -1,11 +1,12 @@
 // The configuration block: reading, defaults, the command-line override,
 // expansion and quoting; and the message table.
+#include "startup/config.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "support/scripted_host.h"
@@ -39,7 +40,7 @@ TEST_F(ConfigTest, TextFieldsEndAtTheirFirstZeroByte) {
 TEST_F(ConfigTest, FieldsWithoutTerminatorAreCutAtTheirWidth) {
   SfxImageSpec spec;
   spec.rawConfig = testkit::buildConfigBlock(spec);
-  std::memset(spec.rawConfig->data() + 4, 'T', 51);   // title, no terminator
+  std::memset(spec.rawConfig->data() + 4, 'T', 51);     // title, no terminator
   std::memset(spec.rawConfig->data() + 453, 'C', 260);  // command, no terminator
   ASSERT_TRUE(load(spec));
   EXPECT_EQ(std::strlen(sfxState.config.title), 50u);

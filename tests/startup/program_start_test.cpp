@@ -1,9 +1,9 @@
 // The command-line tail and the version gate.
+#include "startup/program_start.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "startup/program_start.h"
 
 namespace {
 
@@ -43,15 +43,15 @@ TEST_P(VersionGateTest, AcceptsWindows95AndNt351Onwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, VersionGateTest,
-    ::testing::Values(VersionCase{0xC0000004u, true},    // Windows 95, 4.0
-                      VersionCase{0xC0000A04u, true},    // Windows 98, 4.10
-                      VersionCase{0xC0005A04u, true},    // Windows Me, 4.90
-                      VersionCase{0x80000A03u, false},   // Win32s on Windows 3.1
-                      VersionCase{0x00003203u, false},   // NT 3.50
-                      VersionCase{0x00003303u, true},    // NT 3.51
-                      VersionCase{0x00000004u, true},    // NT 4.0
-                      VersionCase{0x00000105u, true},    // XP, 5.1
-                      VersionCase{0x00000206u, true},    // 8, 6.2
+    ::testing::Values(VersionCase{0xC0000004u, true},     // Windows 95, 4.0
+                      VersionCase{0xC0000A04u, true},     // Windows 98, 4.10
+                      VersionCase{0xC0005A04u, true},     // Windows Me, 4.90
+                      VersionCase{0x80000A03u, false},    // Win32s on Windows 3.1
+                      VersionCase{0x00003203u, false},    // NT 3.50
+                      VersionCase{0x00003303u, true},     // NT 3.51
+                      VersionCase{0x00000004u, true},     // NT 4.0
+                      VersionCase{0x00000105u, true},     // XP, 5.1
+                      VersionCase{0x00000206u, true},     // 8, 6.2
                       VersionCase{0x00000002u, false}));  // NT 2.x does not exist: refused
 
 }  // namespace

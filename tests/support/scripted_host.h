@@ -15,12 +15,12 @@ struct ScriptedBox {
 
 struct ScriptedHost {
   std::vector<ScriptedBox> errorBoxes;
-  std::vector<ScriptedBox> questions;           // notice Yes/No questions
-  std::vector<std::string> overwritePrompts;    // paths asked about
+  std::vector<ScriptedBox> questions;         // notice Yes/No questions
+  std::vector<std::string> overwritePrompts;  // paths asked about
   std::vector<std::string> statusLines;
   std::vector<int> progress;
   int pumps = 0;
-  std::deque<bool> yesNoAnswers;   // empty: answer Yes
+  std::deque<bool> yesNoAnswers;     // empty: answer Yes
   std::deque<int> overwriteAnswers;  // empty: answer Cancel
   // Called at every pump, with the pump's number (1, 2, ...).
   std::function<void(int)> onPump;

@@ -1,12 +1,13 @@
 // The dialogs' window-free rules: destination acceptance, options mapping,
 // browser style.
+#include "ui/dialog_logic.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "startup/sfx_state.h"
-#include "ui/dialog_logic.h"
 
 namespace {
 
@@ -28,8 +29,9 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DestinationTest,
     ::testing::Values(DestinationCase{"   ", false, ""}, DestinationCase{"\"\"", false, ""},
                       DestinationCase{"", false, ""}, DestinationCase{"C:dir", false, "C:dir"},
-                      DestinationCase{"\\dir", false, "\\dir"}, DestinationCase{"dir", false, "dir"},
-                      DestinationCase{"C:\\", true, "C:\\"}, DestinationCase{"1:\\x", true, "1:\\x"},
+                      DestinationCase{"\\dir", false, "\\dir"},
+                      DestinationCase{"dir", false, "dir"}, DestinationCase{"C:\\", true, "C:\\"},
+                      DestinationCase{"1:\\x", true, "1:\\x"},
                       DestinationCase{"\\\\server\\share", true, "\\\\server\\share"},
                       DestinationCase{"\"C:\\Program Files\\x\"", true, "C:\\Program Files\\x"},
                       DestinationCase{"\"C:\\a\" b", true, "C:\\a"},

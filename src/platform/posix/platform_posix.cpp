@@ -134,7 +134,8 @@ bool platformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t
 }
 
 bool platformSeek(FileHandle file, int64_t distance, SeekOrigin origin) {
-  return lseek(fdOf(file), static_cast<off_t>(distance), origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR) >= 0;
+  return lseek(fdOf(file), static_cast<off_t>(distance),
+               origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR) >= 0;
 }
 
 bool platformClose(FileHandle file) { return close(fdOf(file)) == 0; }
@@ -231,8 +232,12 @@ bool platformCurrentDirectory(char* buffer, uint32_t size) {
 }
 
 // No system or Windows directory on Linux: the nearest equivalents.
-bool platformSystemDirectory(char* buffer, uint32_t size) { return fromNative("/usr/lib", buffer, size); }
-bool platformWindowsDirectory(char* buffer, uint32_t size) { return fromNative("/usr", buffer, size); }
+bool platformSystemDirectory(char* buffer, uint32_t size) {
+  return fromNative("/usr/lib", buffer, size);
+}
+bool platformWindowsDirectory(char* buffer, uint32_t size) {
+  return fromNative("/usr", buffer, size);
+}
 
 bool platformTempDirectory(char* buffer, uint32_t size) {
   const char* tmp = std::getenv("TMPDIR");
@@ -308,7 +313,8 @@ int platformLoadString(unsigned id, char* buffer, int size) {
   return length;
 }
 
-void platformStartCommand(void*, const char* program, const char* arguments, const char* directory) {
+void platformStartCommand(void*, const char* program, const char* arguments,
+                          const char* directory) {
   PosixCommandRecord& r = posixLastCommand;
   r.started = true;
   nativePath(program, r.program, sizeof r.program);
@@ -318,9 +324,20 @@ void platformStartCommand(void*, const char* program, const char* arguments, con
   pid_t child = fork();
   if (child == 0) {
     if (chdir(r.directory) != 0) _exit(127);
-    // The arguments are one string, as the shell would get them.
-    char command[2200];
-    std::snprintf(command, sizeof command, "'%s' %s", r.program, r.arguments);
+    // The program is quoted for the shell; the arguments are one string,
+    // as the Windows shell gets them.
+    char command[4 * sizeof r.program + sizeof r.arguments + 8];
+    size_t used = 0;
+    command[used++] = '\'';
+    for (const char* p = r.program; *p; ++p) {
+      if (*p == '\'') {
+        std::memcpy(command + used, "'\\''", 4);
+        used += 4;
+      } else {
+        command[used++] = *p;
+      }
+    }
+    std::snprintf(command + used, sizeof command - used, "' %s", r.arguments);
     execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
     _exit(127);
   }

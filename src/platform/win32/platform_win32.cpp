@@ -1,6 +1,7 @@
 // The platform seam on Windows: the ANSI Win32 API, with exactly the calls
 // and flags the program has always used.
 #include <windows.h>
+// (windows.h first: the headers below rely on it)
 #include <shellapi.h>
 
 #include "platform/platform.h"
@@ -13,16 +14,19 @@ FileHandle platformOpenRead(const char* path) {
 }
 
 FileHandle platformCreateOutput(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
 }
 
 // Member names cannot make links on Windows, and the stub has always opened
 // the path as it is.
-FileHandle platformCreateOutputBelow(const char* path, size_t) { return platformCreateOutput(path); }
+FileHandle platformCreateOutputBelow(const char* path, size_t) {
+  return platformCreateOutput(path);
+}
 
 FileHandle platformOpenNullSink() {
-  return CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got) {
@@ -69,8 +73,8 @@ bool platformCreateDirectory(const char* path) { return CreateDirectoryA(path, n
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
   // Directories can be opened for their times only on the NT family.
   if (!platformIsNtFamily()) return;
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   FILETIME ft = toFiletime(lastWrite);
   SetFileTime(h, nullptr, nullptr, &ft);
@@ -113,7 +117,9 @@ bool platformSystemDirectory(char* buffer, uint32_t size) {
 bool platformWindowsDirectory(char* buffer, uint32_t size) {
   return fits(GetWindowsDirectoryA(buffer, size), size);
 }
-bool platformTempDirectory(char* buffer, uint32_t size) { return fits(GetTempPathA(size, buffer), size); }
+bool platformTempDirectory(char* buffer, uint32_t size) {
+  return fits(GetTempPathA(size, buffer), size);
+}
 bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
   return fits(GetShortPathNameA(path, buffer, size), size);
 }
@@ -125,7 +131,8 @@ bool platformReadRegistryString(int root, const char* key, const char* valueName
       ERROR_SUCCESS)
     return false;
   DWORD length = size;
-  LONG result = RegQueryValueExA(h, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
+  LONG result =
+      RegQueryValueExA(h, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
   RegCloseKey(h);
   if (result != ERROR_SUCCESS || length == 0) return false;
   // A value stored without its terminator still ends inside the buffer.
@@ -160,6 +167,6 @@ int platformLoadString(unsigned id, char* buffer, int size) {
 
 void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
                           const char* directory) {
-  ShellExecuteA(static_cast<HWND>(ownerWindow), nullptr, program, arguments[0] ? arguments : nullptr,
-                directory, SW_SHOW);
+  ShellExecuteA(static_cast<HWND>(ownerWindow), nullptr, program,
+                arguments[0] ? arguments : nullptr, directory, SW_SHOW);
 }

@@ -67,14 +67,16 @@ std::vector<uint8_t> image(int size) {
     std::vector<uint8_t> row(static_cast<size_t>(xorStride), 0);
     for (int x = 0; x < size; ++x) {
       Pixel p = draw(x, y, size);
-      row[static_cast<size_t>(x / 2)] |= static_cast<uint8_t>((p.transparent ? 0 : p.colour) << (x % 2 ? 0 : 4));
+      row[static_cast<size_t>(x / 2)] |=
+          static_cast<uint8_t>((p.transparent ? 0 : p.colour) << (x % 2 ? 0 : 4));
     }
     out.insert(out.end(), row.begin(), row.end());
   }
   for (int y = size - 1; y >= 0; --y) {
     std::vector<uint8_t> row(static_cast<size_t>(andStride), 0);
     for (int x = 0; x < size; ++x)
-      if (draw(x, y, size).transparent) row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      if (draw(x, y, size).transparent)
+        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
     out.insert(out.end(), row.begin(), row.end());
   }
   return out;

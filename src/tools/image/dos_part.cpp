@@ -10,6 +10,7 @@ void put16(uint8_t* p, uint16_t v) {
 }
 
 // Prints the text with INT 21h function 09h and ends with 4Ch, code 1.
+// clang-format off
 const uint8_t kStubProgram[DOS_STUB_SIZE] = {
     0xEB, 0x2A,  // jmp short over the text
     'T', 'h', 'i', 's', ' ', 'p', 'r', 'o', 'g', 'r', 'a', 'm', ' ', 'c', 'a', 'n', 'n', 'o', 't',
@@ -23,6 +24,7 @@ const uint8_t kStubProgram[DOS_STUB_SIZE] = {
     0xB8, 0x01, 0x4C,  // mov ax, 4C01h
     0xCD, 0x21,        // int 21h
 };
+// clang-format on
 
 }  // namespace
 

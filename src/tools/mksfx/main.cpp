@@ -49,16 +49,29 @@ int main(int argc, char** argv) {
     const char* option = argv[i];
     bool hasValue = i + 1 < argc;
     bool ok = true;
-    if (!std::strcmp(option, "--attributes")) config.flags |= FLAG_RESTORE_ATTRIBUTES;
-    else if (!std::strcmp(option, "--overwrite")) config.flags |= FLAG_OVERWRITE;
-    else if (!hasValue) { usage(); return 2; }
-    else if (!std::strcmp(option, "--stub")) stub = argv[++i];
-    else if (!std::strcmp(option, "--title")) ok = setText(config.title, sizeof config.title, argv[++i], "the title");
-    else if (!std::strcmp(option, "--message")) ok = setText(config.message, sizeof config.message, argv[++i], "the message");
-    else if (!std::strcmp(option, "--dir")) ok = setText(config.defaultDir, sizeof config.defaultDir, argv[++i], "the directory");
-    else if (!std::strcmp(option, "--prompt")) ok = setText(config.prompt, sizeof config.prompt, argv[++i], "the prompt");
-    else if (!std::strcmp(option, "--command")) ok = setText(config.runCommand, sizeof config.runCommand, argv[++i], "the command");
-    else { usage(); return 2; }
+    if (!std::strcmp(option, "--attributes"))
+      config.flags |= FLAG_RESTORE_ATTRIBUTES;
+    else if (!std::strcmp(option, "--overwrite"))
+      config.flags |= FLAG_OVERWRITE;
+    else if (!hasValue) {
+      usage();
+      return 2;
+    } else if (!std::strcmp(option, "--stub"))
+      stub = argv[++i];
+    else if (!std::strcmp(option, "--title"))
+      ok = setText(config.title, sizeof config.title, argv[++i], "the title");
+    else if (!std::strcmp(option, "--message"))
+      ok = setText(config.message, sizeof config.message, argv[++i], "the message");
+    else if (!std::strcmp(option, "--dir"))
+      ok = setText(config.defaultDir, sizeof config.defaultDir, argv[++i], "the directory");
+    else if (!std::strcmp(option, "--prompt"))
+      ok = setText(config.prompt, sizeof config.prompt, argv[++i], "the prompt");
+    else if (!std::strcmp(option, "--command"))
+      ok = setText(config.runCommand, sizeof config.runCommand, argv[++i], "the command");
+    else {
+      usage();
+      return 2;
+    }
     if (!ok) return 1;
   }
   if (argc - i != 2) {

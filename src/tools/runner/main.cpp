@@ -45,7 +45,8 @@ bool toCorePath(const char* path, char* out, size_t size) {
   } else {
     char cwd[PATH_MAX];
     if (!getcwd(cwd, sizeof cwd)) return false;
-    if (std::snprintf(absolute, sizeof absolute, "%s/%s", cwd, path) >= static_cast<int>(sizeof absolute))
+    if (std::snprintf(absolute, sizeof absolute, "%s/%s", cwd, path) >=
+        static_cast<int>(sizeof absolute))
       return false;
   }
   return utf8ToCp932(absolute, out, size);
@@ -75,12 +76,21 @@ int commandExtract(int argc, char** argv) {
   bool run = false;
   int i = 0;
   for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (!std::strcmp(argv[i], "-y")) terminalHost.assumeYes = true;
-    else if (!std::strcmp(argv[i], "-o")) terminalHost.overwriteSilent = true;
-    else if (!std::strcmp(argv[i], "--run")) run = true;
-    else { usage(); return EXIT_USAGE; }
+    if (!std::strcmp(argv[i], "-y"))
+      terminalHost.assumeYes = true;
+    else if (!std::strcmp(argv[i], "-o"))
+      terminalHost.overwriteSilent = true;
+    else if (!std::strcmp(argv[i], "--run"))
+      run = true;
+    else {
+      usage();
+      return EXIT_USAGE;
+    }
   }
-  if (argc - i < 1 || argc - i > 2) { usage(); return EXIT_USAGE; }
+  if (argc - i < 1 || argc - i > 2) {
+    usage();
+    return EXIT_USAGE;
+  }
   if (!setSelf(argv[i])) return EXIT_FAILED;
   char tail[EXTRACT_DIR_SIZE] = "";
   if (argc - i == 2 && !toCorePath(argv[i + 1], tail, sizeof tail)) {
@@ -123,7 +133,8 @@ int commandList(const char* file) {
     return EXIT_FAILED;
   }
   if (!openArchive()) return EXIT_FAILED;
-  std::printf("%12s %12s %-5s %-4s %-19s %s\n", "size", "packed", "meth", "crc", "time (UTC)", "name");
+  std::printf("%12s %12s %-5s %-4s %-19s %s\n", "size", "packed", "meth", "crc", "time (UTC)",
+              "name");
   unsigned long long members = 0, total = 0;
   HeaderResult r;
   while ((r = readEntryHeader()) == HEADER_OK) {
@@ -174,7 +185,8 @@ int commandInfo(const char* file) {
   printField("prompt", c.prompt);
   printField("command", c.runCommand);
   std::printf("%-14s 0x%08X (restore attributes %s, overwrite %s)\n", "flags", c.flags,
-              c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off", c.flags & FLAG_OVERWRITE ? "on" : "off");
+              c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off",
+              c.flags & FLAG_OVERWRITE ? "on" : "off");
   return EXIT_OK;
 }
 

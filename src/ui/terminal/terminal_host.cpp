@@ -88,11 +88,20 @@ int hostAskOverwrite(HostWindow, const char* path, const char* caption) {
       return ANSWER_CANCEL;
     }
     switch (line[0]) {
-      case 'y': case 'Y': return ANSWER_YES;
-      case 'n': case 'N': return ANSWER_NO;
-      case 'a': case 'A': return ID_OVERWRITE_ALL;
-      case 'c': case 'C': return ANSWER_CANCEL;
-      default: break;
+      case 'y':
+      case 'Y':
+        return ANSWER_YES;
+      case 'n':
+      case 'N':
+        return ANSWER_NO;
+      case 'a':
+      case 'A':
+        return ID_OVERWRITE_ALL;
+      case 'c':
+      case 'C':
+        return ANSWER_CANCEL;
+      default:
+        break;
     }
   }
 }

@@ -1,6 +1,7 @@
 // Folder selection: the shell's folder browser from Windows 95 and NT 4.0
 // on, the old file dialog with a template of its own before that.
 #include <windows.h>
+// (windows.h first: the headers below rely on it)
 #include <commdlg.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -82,7 +83,8 @@ int browseWithFileDialog(HWND owner, char* path, const char* title) {
   dialog.nMaxFile = 260;
   dialog.lpstrInitialDir = path;
   dialog.lpstrTitle = title;
-  dialog.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST;
+  dialog.Flags =
+      OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST;
   dialog.lCustData = reinterpret_cast<LPARAM>(path);
   dialog.lpfnHook = fileDialogHook;
   dialog.lpTemplateName = MAKEINTRESOURCEA(IDD_FOLDER);

@@ -27,7 +27,8 @@ void hostSetItemText(HostWindow window, int id, const char* text) {
 }
 
 void hostSendCommand(HostWindow window, int command, intptr_t value) {
-  if (window) SendMessageA(static_cast<HWND>(window), WM_COMMAND, static_cast<WPARAM>(command), value);
+  if (window)
+    SendMessageA(static_cast<HWND>(window), WM_COMMAND, static_cast<WPARAM>(command), value);
 }
 
 void hostPumpMessages(HostWindow dialog) {

@@ -1,6 +1,7 @@
 // The main dialog: destination, options, browse, and the passes with their
 // status line, progress bar and Cancel.
 #include <windows.h>
+// (windows.h first: the headers below rely on it)
 #include <commctrl.h>
 
 #include "extract/passes.h"
@@ -42,7 +43,8 @@ static BOOL extract(HWND dialog) {
   GetDlgItemTextA(dialog, IDC_DIRECTORY, text, sizeof text);
   if (!acceptDestination(text, sfxState.extractDir)) {
     char caption[128];
-    LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_DEFAULT_TITLE, caption, sizeof caption);
+    LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_DEFAULT_TITLE, caption,
+                sizeof caption);
     MessageBoxA(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
     return FALSE;
   }
@@ -86,8 +88,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       browse(dialog);
       return FALSE;
     case IDC_OPTIONS:
-      DialogBoxParamA(static_cast<HINSTANCE>(sfxState.instance), MAKEINTRESOURCEA(IDD_OPTIONS), dialog,
-                      optionsDialogProc, 0);
+      DialogBoxParamA(static_cast<HINSTANCE>(sfxState.instance), MAKEINTRESOURCEA(IDD_OPTIONS),
+                      dialog, optionsDialogProc, 0);
       return FALSE;
     case CMD_PROGRESS:
       SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
@@ -100,7 +102,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     OptionBoxes boxes = optionsFromState();
-    CheckDlgButton(dialog, IDC_RESTORE_ATTRIBUTES, boxes.restoreAttributes ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_RESTORE_ATTRIBUTES,
+                   boxes.restoreAttributes ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_OVERWRITE, boxes.overwrite ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_NO_FOLDERS, boxes.noFolders ? BST_CHECKED : BST_UNCHECKED);
     if (boxes.commandPresent) {

@@ -1,5 +1,6 @@
 // Program start of the stub: from the process entry to the exit code.
 #include <windows.h>
+// (windows.h first: the headers below rely on it)
 #include <commctrl.h>
 
 #include "extract/passes.h"
@@ -28,10 +29,12 @@ int programMain(HINSTANCE instance, const char* commandTail) {
     return 0;
   }
   if (!runExtraction(nullptr, MODE_NOTICE)) return 0;
-  return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0));
+  return static_cast<int>(
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0));
 }
 
 // The process entry: no C runtime start-up, nothing to construct.
 extern "C" void __stdcall kasumiroEntry() {
-  ExitProcess(static_cast<UINT>(programMain(GetModuleHandleA(nullptr), commandLineTail(GetCommandLineA()))));
+  ExitProcess(static_cast<UINT>(
+      programMain(GetModuleHandleA(nullptr), commandLineTail(GetCommandLineA()))));
 }
