@@ -6,6 +6,9 @@
 
 namespace {
 
+// Bytes in one component on a volume with long names.
+constexpr size_t LONG_NAME_LIMIT = 255;
+
 bool isLead(char byte) { return platformIsLeadByte(static_cast<unsigned char>(byte)); }
 
 bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
@@ -179,7 +182,7 @@ char* sanitizeName(char* text, int limit, bool longNames) {
 
 void sanitizeComponent(char* component, bool longNames) {
   if (longNames) {
-    sanitizeName(component, 255, true);
+    sanitizeName(component, static_cast<int>(LONG_NAME_LIMIT), true);
   } else {
     char* dot = std::strrchr(component, '.');
     if (dot == nullptr) {
@@ -287,10 +290,11 @@ bool defuseDeviceNames(char* path, size_t capacity) {
   for (size_t start = 0; start <= length;) {
     size_t end = start;
     while (end < length && path[end] != '/') ++end;
-    if (isDeviceName(path + start, end - start)) ++growth;
+    // A component that already has the 255 bytes of a long name cannot
+    // grow; its first byte becomes the '_' instead.
+    if (isDeviceName(path + start, end - start) && end - start < LONG_NAME_LIMIT) ++growth;
     start = end + 1;
   }
-  if (growth == 0) return true;
   if (length + growth + 1 > capacity) return false;
   // Work from the end so that every byte moves once.
   size_t write = length + growth;
@@ -301,7 +305,11 @@ bool defuseDeviceNames(char* path, size_t capacity) {
     while (start > 0 && path[start - 1] != '/') --start;
     const bool device = isDeviceName(path + start, end - start);
     for (size_t i = end; i > start;) path[--write] = path[--i];
-    if (device) path[--write] = '_';
+    if (device && end - start < LONG_NAME_LIMIT) {
+      path[--write] = '_';
+    } else if (device) {
+      path[write] = '_';
+    }
     if (start == 0) break;
     path[--write] = '/';
     end = start - 1;

@@ -29,8 +29,10 @@ size_t fitCharacters(const char* text, size_t length, size_t room);
 
 // Windows opens a device, not a file, for names such as CON, NUL, COM1 or
 // LPT1 (with any extension, and with blanks before it): every such component
-// of path gets a leading '_'. The path grows by one byte per defused
-// component; false when it would not fit in capacity bytes (path unchanged).
+// of path gets a leading '_', or, when it already has the 255 bytes of a long
+// name, '_' in place of its first byte. The path grows by one byte per
+// prefixed component; false when it would not fit in capacity bytes (path
+// unchanged).
 bool defuseDeviceNames(char* path, size_t capacity);
 // True for a component that names a device ("con", "Aux.txt", "LPT1 .log").
 bool isDeviceName(const char* component, size_t length);

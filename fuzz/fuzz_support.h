@@ -1,0 +1,46 @@
+// Helpers shared by the fuzz targets: a private scratch directory per fuzzing
+// process, whole-file writes, tree removal, descriptor accounting, and the
+// process-wide state put back to that of a fresh process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Creates a fresh directory for this process (on the RAM disk when there is
+// one, else under TMPDIR or /tmp) and returns its path. Aborts on failure.
+std::string makeScratchDirectory(const char* tag);
+
+// Writes size bytes to path (created or truncated). Aborts on failure.
+void writeWholeFile(const std::string& path, const uint8_t* data, size_t size);
+std::vector<uint8_t> readWholeFile(const std::string& path);
+
+// Removes path and everything below it; read-only entries are made writable
+// first. A missing path is fine.
+void removeTree(const std::string& path);
+
+// The names in a directory, without "." and "..", sorted.
+std::vector<std::string> listDirectory(const std::string& path);
+
+// The open descriptors of files the core opens: anything below scratch and
+// the null device. Descriptors of the fuzzer itself (its pipes to the
+// symbolizer, the null device it holds) are not counted: the first call
+// takes note of those. Empty when there are none.
+std::string leakedDescriptors(const std::string& scratch);
+
+// The file position of an open handle of the POSIX platform (whose handles
+// are descriptors).
+int64_t filePosition(FileHandle file);
+
+// Zero-fills everything the core keeps between calls, as at process start:
+// the state record, the decoder, the compressed input and the tree nodes.
+void resetCoreState();
+
+// Prints a message and aborts: the fuzzer records the input as a crash.
+[[noreturn]] void fuzzFailure(const char* what, const std::string& detail = std::string());
+
+#define FUZZ_CHECK(condition, detail) \
+  ((condition) ? static_cast<void>(0) : fuzzFailure(#condition, (detail)))
