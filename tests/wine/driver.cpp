@@ -351,6 +351,13 @@ void Driver::run(const Step& step) {
     return;
   } else if (c == "cwd") {
     cwd_ = widen(step.arg(0));
+  } else if (c == "lock") {
+    // Holds a file open with no sharing until the driver ends, as another
+    // program that has the file open would.
+    HANDLE h = CreateFileW(widen(step.arg(0)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+      fail("cannot lock the file (error " + std::to_string(GetLastError()) + ")");
   } else if (c == "start") {
     if (process_) fail("a program is still running");
     std::wstring line = widen(step.arg(0));

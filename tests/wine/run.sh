@@ -186,6 +186,7 @@ run_arch() {
   local full_path='ﾌﾙﾊﾟｽ名で指定してください'
   local default_title='Kasumiro  Ver 1.9.9.0'
   local broken='書庫が壊れています'
+  local writeError='書き込みｴﾗｰ'
 
   # The sample tree: text, binary, an empty file, a folder, a Shift-JIS name
   # whose second byte is 0x5C, every file with a time of its own.
@@ -461,6 +462,55 @@ EOF
   absent "$L/damaged/b.txt"
   absent "$L/damaged/c.txt"
   absent "$L/damaged-record.txt"
+  finish
+
+  # Faults of the machine: an image cut short (the Scan pass finds it before
+  # anything is written) and an output file that another program holds open
+  # (the write-error box names it; earlier files stay, nothing after it).
+  local T=$S/truncated
+  mkdir -p "$T"
+  printf 'kept?\r\n' >"$T/a.txt"
+  seq 1 20000 >"$T/b.txt"
+  lzh "$S/truncated.lzh" o5 "$T" a.txt b.txt
+  sfx "$L/truncated.exe" "$S/truncated.lzh" --title 'Truncated' --dir "$W\\truncated"
+  truncate -s -2000 "$L/truncated.exe"
+  begin "$arch: an image cut short is reported as a broken archive before anything is written"
+  drive truncated <<EOF
+start $W\\truncated.exe
+wait main class=#32770 owner=none caption='Truncated'
+click main 1
+wait error class=#32770 owner=main
+text error caption 'Truncated'
+contains error 65535 'truncated.exe" $broken'
+click error 1
+exit 1
+EOF
+  absent "$L/truncated"
+  finish
+
+  local K=$S/locked
+  mkdir -p "$K" "$L/locked"
+  printf 'first\r\n' >"$K/a.txt"
+  printf 'second\r\n' >"$K/b.txt"
+  printf 'third\r\n' >"$K/c.txt"
+  printf 'held by another program\r\n' >"$L/locked/b.txt"
+  lzh "$S/locked.lzh" o5 "$K" a.txt b.txt c.txt
+  sfx "$L/locked.exe" "$S/locked.lzh" --title 'Locked' --dir "$W\\locked" --overwrite
+  begin "$arch: an output file held open elsewhere gives the write error naming it"
+  drive locked <<EOF
+lock $W\\locked\\b.txt
+start $W\\locked.exe
+wait main class=#32770 owner=none caption='Locked'
+click main 1
+wait error class=#32770 owner=main
+text error caption 'Locked'
+text error 65535 '"C:\\e2e/$arch/locked/b.txt" $writeError'
+click error 1
+exit 1
+EOF
+  same_file "$K/a.txt" "$L/locked/a.txt"
+  has_text "$L/locked/b.txt" "$(printf 'held by another program\r')"
+  absent "$L/locked/c.txt"
   finish
 
   # The overwrite question: Yes, No, Overwrite all.
