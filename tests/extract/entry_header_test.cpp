@@ -44,10 +44,10 @@ std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 class EntryHeaderTest : public SfxTest {
  protected:
   bool loadArchive(const std::vector<uint8_t>& archive) {
-    testkit::SfxImageSpec spec;
-    spec.title = "Title";
-    spec.archive = archive;
-    return loadImage(testkit::buildSfxImage(spec));
+    testkit::SfxImageSpec imageSpec;
+    imageSpec.title = "Title";
+    imageSpec.archive = archive;
+    return loadImage(testkit::buildSfxImage(imageSpec));
   }
 
   // Reads the first header of an archive holding only m, as a pass would.

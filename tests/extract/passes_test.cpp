@@ -38,12 +38,12 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed = 1) {
 
 std::vector<uint8_t> image(const std::vector<Member>& members, uint32_t flags = 0,
                            const std::string& command = "") {
-  SfxImageSpec spec;
-  spec.title = "Test title";
-  spec.flags = flags;
-  spec.runCommand = command;
-  spec.archive = buildArchive(members);
-  return buildSfxImage(spec);
+  SfxImageSpec imageSpec;
+  imageSpec.title = "Test title";
+  imageSpec.flags = flags;
+  imageSpec.runCommand = command;
+  imageSpec.archive = buildArchive(members);
+  return buildSfxImage(imageSpec);
 }
 
 std::string box(int message, const std::string& shownPath) {
@@ -316,9 +316,9 @@ TEST_F(PassTest, TruncatedImageGivesReadErrorAndRemovesThePartialFile) {
     Member m = fileMember("t.bin", data, method);
     std::vector<uint8_t> archive = buildArchive({fileMember("ok", bytes("ok")), m});
     archive.resize(archive.size() - 20000);  // cut inside t.bin's data
-    SfxImageSpec spec;
-    spec.archive = archive;
-    ASSERT_TRUE(loadImage(buildSfxImage(spec)));
+    SfxImageSpec imageSpec;
+    imageSpec.archive = archive;
+    ASSERT_TRUE(loadImage(buildSfxImage(imageSpec)));
     scriptedHost.reset();
     setDestination(std::string("out") + method);
     // The Scan pass would find the missing end; the image is cut after it.

@@ -44,11 +44,11 @@ class LongDeviceNameTest : public SfxTest, public ::testing::WithParamInterface<
 TEST_P(LongDeviceNameTest, ExtractsUnderADefusedNameOfAtMost255Bytes) {
   const LongDeviceCase& c = GetParam();
   posixDeviceNames = true;
-  testkit::SfxImageSpec spec;
-  spec.title = "hostile";
-  spec.archive =
+  testkit::SfxImageSpec imageSpec;
+  imageSpec.title = "hostile";
+  imageSpec.archive =
       testkit::buildArchive({testkit::fileMember(c.member, testkit::bytesOf("device"), '5')});
-  ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+  ASSERT_TRUE(loadImage(testkit::buildSfxImage(imageSpec)));
   setDestination();
   EXPECT_TRUE(scanAndExtract());
   EXPECT_TRUE(scriptedHost.errorBoxes.empty())

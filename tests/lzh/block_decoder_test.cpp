@@ -552,9 +552,9 @@ TEST_F(BlockDecoderTest, HostileStreamsAreBrokenAndTheirBoundsAccepted) {
     testkit::Member good = testkit::fileMember("ok.txt", testkit::bytesOf("fine"), '5');
     testkit::Member m = testkit::fileMember("x.bin", c.output, c.method);
     m.payload = c.stream;
-    testkit::SfxImageSpec spec;
-    spec.archive = testkit::buildArchive({good, m});
-    ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+    testkit::SfxImageSpec imageSpec;
+    imageSpec.archive = testkit::buildArchive({good, m});
+    ASSERT_TRUE(loadImage(testkit::buildSfxImage(imageSpec)));
     scriptedHost.reset();
     const std::string out = "out" + std::to_string(index++);
     setDestination(out);
@@ -585,10 +585,10 @@ TEST_F(BlockDecoderTest, BrokenBlockAfterAFlushRemovesThePartialFile) {
   declared.resize(data.size() + 100, 'z');
   testkit::Member m = testkit::fileMember("big.bin", declared, '5');
   m.payload = w.bytes();
-  testkit::SfxImageSpec spec;
-  spec.archive =
+  testkit::SfxImageSpec imageSpec;
+  imageSpec.archive =
       testkit::buildArchive({testkit::fileMember("ok.txt", testkit::bytesOf("ok"), '0'), m});
-  ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+  ASSERT_TRUE(loadImage(testkit::buildSfxImage(imageSpec)));
   setDestination();
   EXPECT_FALSE(scanAndExtract());
   EXPECT_FALSE(scriptedHost.progress.empty());  // a window had been written

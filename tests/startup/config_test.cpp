@@ -17,32 +17,32 @@ using testkit::SfxImageSpec;
 
 class ConfigTest : public SfxTest {
  protected:
-  bool load(const SfxImageSpec& spec, const std::string& tail = "") {
-    return loadImage(buildSfxImage(spec), tail);
+  bool load(const SfxImageSpec& imageSpec, const std::string& tail = "") {
+    return loadImage(buildSfxImage(imageSpec), tail);
   }
 };
 
 TEST_F(ConfigTest, EmptyTitleBecomesTheDefaultTitle) {
-  SfxImageSpec spec;
-  ASSERT_TRUE(load(spec));
+  SfxImageSpec imageSpec;
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.title, "Kasumiro  Ver 1.9.9.0");
 }
 
 TEST_F(ConfigTest, TextFieldsEndAtTheirFirstZeroByte) {
-  SfxImageSpec spec;
-  spec.rawConfig = testkit::buildConfigBlock(spec);
-  std::vector<uint8_t>& raw = *spec.rawConfig;
+  SfxImageSpec imageSpec;
+  imageSpec.rawConfig = testkit::buildConfigBlock(imageSpec);
+  std::vector<uint8_t>& raw = *imageSpec.rawConfig;
   std::memcpy(raw.data() + 4, "Short\0leftover", 14);
-  ASSERT_TRUE(load(spec));
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.title, "Short");
 }
 
 TEST_F(ConfigTest, FieldsWithoutTerminatorAreCutAtTheirWidth) {
-  SfxImageSpec spec;
-  spec.rawConfig = testkit::buildConfigBlock(spec);
-  std::memset(spec.rawConfig->data() + 4, 'T', 51);     // title, no terminator
-  std::memset(spec.rawConfig->data() + 453, 'C', 260);  // command, no terminator
-  ASSERT_TRUE(load(spec));
+  SfxImageSpec imageSpec;
+  imageSpec.rawConfig = testkit::buildConfigBlock(imageSpec);
+  std::memset(imageSpec.rawConfig->data() + 4, 'T', 51);     // title, no terminator
+  std::memset(imageSpec.rawConfig->data() + 453, 'C', 260);  // command, no terminator
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_EQ(std::strlen(sfxState.config.title), 50u);
   EXPECT_EQ(std::strlen(sfxState.config.runCommand), 259u);
 }
@@ -53,8 +53,8 @@ TEST_F(ConfigTest, EmptyDirectoryGivesTheCurrentDirectoryQuotedWhenSpaced) {
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(spaced.c_str()), 0);
-  SfxImageSpec spec;
-  bool ok = load(spec);
+  SfxImageSpec imageSpec;
+  bool ok = load(imageSpec);
   ASSERT_EQ(chdir(old), 0);
   ASSERT_TRUE(ok);
   EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + spaced + "\"");
@@ -71,9 +71,9 @@ struct TailCase {
 class ConfigTailTest : public ConfigTest, public ::testing::WithParamInterface<TailCase> {};
 
 TEST_P(ConfigTailTest, TailReplacesTheStoredDirectory) {
-  SfxImageSpec spec;
-  spec.defaultDir = GetParam().stored;
-  ASSERT_TRUE(load(spec, GetParam().tail));
+  SfxImageSpec imageSpec;
+  imageSpec.defaultDir = GetParam().stored;
+  ASSERT_TRUE(load(imageSpec, GetParam().tail));
   EXPECT_STREQ(sfxState.config.defaultDir, GetParam().expected);
 }
 
@@ -91,12 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
   setenv("KASUMIRO_TEST_DIR", "/env/value", 1);
   setenv("ExtractDir", "/from/env", 1);
-  SfxImageSpec spec;
-  spec.defaultDir = "%KASUMIRO_TEST_DIR%\\x";
-  ASSERT_TRUE(load(spec));
+  SfxImageSpec imageSpec;
+  imageSpec.defaultDir = "%KASUMIRO_TEST_DIR%\\x";
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.defaultDir, "/env/value\\x");
-  spec.defaultDir = "%ExtractDir%\\Setup";
-  ASSERT_TRUE(load(spec));
+  imageSpec.defaultDir = "%ExtractDir%\\Setup";
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.defaultDir, "/from/env\\Setup");
   unsetenv("ExtractDir");
   unsetenv("KASUMIRO_TEST_DIR");
@@ -105,38 +105,38 @@ TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
 TEST_F(ConfigTest, OverlongTailIsCutAndQuotingNeverOverflows) {
   std::string tail(300, 'd');
   tail[10] = ' ';
-  SfxImageSpec spec;
-  ASSERT_TRUE(load(spec, tail));
+  SfxImageSpec imageSpec;
+  ASSERT_TRUE(load(imageSpec, tail));
   EXPECT_LE(std::strlen(sfxState.config.defaultDir), 255u);
   EXPECT_EQ(std::string(sfxState.config.defaultDir), tail.substr(0, 255));
   // A 253-byte spaced path still has room for its quotes.
-  ASSERT_TRUE(load(spec, tail.substr(0, 253)));
+  ASSERT_TRUE(load(imageSpec, tail.substr(0, 253)));
   EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + tail.substr(0, 253) + "\"");
 }
 
 TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) {
-  SfxImageSpec spec;
-  spec.flags = FLAG_OVERWRITE;
-  ASSERT_TRUE(load(spec));
+  SfxImageSpec imageSpec;
+  imageSpec.flags = FLAG_OVERWRITE;
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_EQ(std::string(sfxState.config.prompt), std::string(loadMessage(MSG_OVERWRITE_NOTE)));
-  spec.prompt = "mine";
-  ASSERT_TRUE(load(spec));
+  imageSpec.prompt = "mine";
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.prompt, "mine");
-  spec.prompt = "";
-  spec.flags = 0;
-  ASSERT_TRUE(load(spec));
+  imageSpec.prompt = "";
+  imageSpec.flags = 0;
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.prompt, "");
 }
 
 TEST_F(ConfigTest, AutoRunFollowsTheCommandAndNoFoldersStartsOff) {
-  SfxImageSpec spec;
-  spec.runCommand = "setup.exe";
+  SfxImageSpec imageSpec;
+  imageSpec.runCommand = "setup.exe";
   sfxState.noFolders = 1;
-  ASSERT_TRUE(load(spec));
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_EQ(sfxState.autoRun, 1);
   EXPECT_EQ(sfxState.noFolders, 0);
-  spec.runCommand = "";
-  ASSERT_TRUE(load(spec));
+  imageSpec.runCommand = "";
+  ASSERT_TRUE(load(imageSpec));
   EXPECT_EQ(sfxState.autoRun, 0);
 }
 
