@@ -2,14 +2,21 @@
 // then the Notice, Scan, Extract and Test passes with a scratch directory as
 // the destination, exactly as the program and the runner make them.
 //
-// The first byte of the image (the 'M' of "MZ", which nothing reads) chooses
-// the Windows treatment of device names when its lowest bit is set.
+// The first byte of the image (the 'M' of "MZ", which nothing reads) holds
+// two switches:
+//   bit 0 set:   the Windows treatment of device names;
+//   bit 1 clear: the header CRCs (and the data CRCs of stored members) are
+//                put right before the run, so that mutated names, sizes and
+//                extended headers get past the header check. Set, the image
+//                runs as it is and the checks themselves are exercised.
 //
-// After every input:
-//   - the scratch directory holds nothing but the image and the destination
-//     (no member got out of the destination);
-//   - no descriptor is left open (image, output files, null device);
-//   - the destination is emptied for the next input.
+// The destination lies four directories deep in the scratch directory, and
+// every directory above it up to the scratch directory is watched: a file or
+// directory created there, even one deleted again at once (a member whose data
+// CRC failed), means a member got out of the destination. After every input
+// no descriptor may be left open (image, output files, null device), and the
+// destination is emptied for the next input.
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "extract/passes.h"
 #include "fuzz_support.h"
@@ -38,38 +46,98 @@ constexpr unsigned WRITE_BUDGET = 128;
 // more than this are not given that pass (the others still run).
 constexpr int64_t NOTICE_SIZE_BUDGET = 8 << 20;
 
+constexpr size_t FIXED_HEADER_SIZE = 26;
+
 std::string scratch;     // the process's directory
-std::string work;        // scratch/w: the image and the destination
+std::string work;        // scratch/a/b/c/w: the image and the destination
 std::string imagePath;   // work/image.exe
 std::string outputPath;  // work/out
+int watcher = -1;        // inotify on scratch, a, b, c and w
 // KASUMIRO_FUZZ_VERBOSE set: each input's pass results on stderr, for
 // checking seeds by hand.
 bool verbose;
 
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
+uint64_t le64(const uint8_t* p) { return le32(p) | uint64_t{le32(p + 4)} << 32; }
 
-// The size the first member header of the image claims (its fixed field, or
-// the last 64-bit size record), read the way the header reader reads it.
-bool noticeWithinBudget(const uint8_t* data, size_t size) {
-  if (size < 516) return true;
-  const uint32_t offset = le32(data + 512);
-  if (offset >= size || size - offset < 26) return true;
-  const uint8_t* header = data + offset;
-  const size_t available = size - offset;
-  const size_t headerSize = std::min<size_t>(header[0] | header[1] << 8, available);
-  int64_t claimed = le32(header + 11);
-  for (size_t at = 24; at + 2 <= headerSize;) {
-    const size_t recordSize = header[at] | header[at + 1] << 8;
-    if (recordSize < 3 || at + 2 + recordSize > headerSize) break;
-    if (header[at + 2] == 0x42 && recordSize >= 19) {
-      const uint8_t* sizes = header + at + 3;
-      claimed = static_cast<int64_t>(le32(sizes + 8) | uint64_t{le32(sizes + 12)} << 32);
-    }
-    at += recordSize;
+uint16_t crc16(const uint8_t* data, size_t size) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
   }
-  return claimed <= NOTICE_SIZE_BUDGET;
+  return crc;
+}
+
+// One member header as the header reader sees it, for the harness's own
+// bookkeeping (it never decides what the core accepts).
+struct HeaderView {
+  size_t headerSize = 0;
+  size_t crcField = 0;  // offset of the last CRC record's value; 0 = none
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
+};
+
+// Reads the header at image[at...]; false when there is none (end marker,
+// the image ends, or a size that cannot be walked).
+bool viewHeader(const std::vector<uint8_t>& image, size_t at, HeaderView& view) {
+  if (at >= image.size() || image[at] == 0 || image.size() - at < FIXED_HEADER_SIZE) return false;
+  const uint8_t* h = image.data() + at;
+  view = HeaderView();
+  view.headerSize = le16(h);
+  if (view.headerSize < FIXED_HEADER_SIZE || view.headerSize > image.size() - at) return false;
+  view.compressedSize = le32(h + 7);
+  view.uncompressedSize = le32(h + 11);
+  for (size_t ext = 24;;) {
+    const size_t recordSize = le16(h + ext);
+    if (recordSize == 0) break;
+    if (recordSize < 3 || ext + 2 + recordSize > view.headerSize) return false;
+    const uint8_t* record = h + ext + 2;
+    if (record[0] == 0x00 && recordSize >= 5) view.crcField = ext + 3;
+    if (record[0] == 0x42 && recordSize >= 19) {
+      view.compressedSize = le64(record + 1);
+      view.uncompressedSize = le64(record + 9);
+    }
+    ext += recordSize;
+  }
+  return true;
+}
+
+// Puts every header CRC right, and the data CRC of every stored member whose
+// data lies in the image, walking the members as the Scan pass does.
+void repairChecksums(std::vector<uint8_t>& image) {
+  if (image.size() < CONFIG_BLOCK_OFFSET + 4) return;
+  size_t at = le32(image.data() + CONFIG_BLOCK_OFFSET);
+  HeaderView view;
+  while (viewHeader(image, at, view)) {
+    uint8_t* h = image.data() + at;
+    const size_t dataStart = at + view.headerSize;
+    if (h[5] == '0' && view.uncompressedSize <= image.size() - dataStart) {
+      const uint16_t crc = crc16(image.data() + dataStart, view.uncompressedSize);
+      h[21] = static_cast<uint8_t>(crc);
+      h[22] = static_cast<uint8_t>(crc >> 8);
+    }
+    if (view.crcField) {
+      h[view.crcField] = h[view.crcField + 1] = 0;
+      const uint16_t crc = crc16(h, view.headerSize);
+      h[view.crcField] = static_cast<uint8_t>(crc);
+      h[view.crcField + 1] = static_cast<uint8_t>(crc >> 8);
+    }
+    if (view.compressedSize > image.size() - dataStart) return;
+    at = dataStart + view.compressedSize;
+  }
+}
+
+// The size the first member claims, read the way the header reader reads
+// it; within the budget when there is no first member.
+bool noticeWithinBudget(const std::vector<uint8_t>& image) {
+  if (image.size() < CONFIG_BLOCK_OFFSET + 4) return true;
+  HeaderView view;
+  if (!viewHeader(image, le32(image.data() + CONFIG_BLOCK_OFFSET), view)) return true;
+  return static_cast<int64_t>(view.uncompressedSize) <= NOTICE_SIZE_BUDGET;
 }
 
 bool runPass(HostWindow window, ExtractMode mode) {
@@ -80,28 +148,40 @@ bool runPass(HostWindow window, ExtractMode mode) {
   return ok;
 }
 
-std::string joined(const std::vector<std::string>& names) {
-  std::string out;
-  for (const auto& n : names) out += "[" + n + "]";
-  return out;
-}
-
-void checkContainment() {
-  const auto top = listDirectory(scratch);
-  FUZZ_CHECK(top.size() == 1 && top[0] == "w", "scratch directory holds " + joined(top));
-  for (const auto& name : listDirectory(work))
-    FUZZ_CHECK(name == "image.exe" || name == "out",
-               "work directory holds " + joined(listDirectory(work)));
+// Everything created or moved into the directories above the destination
+// since the last call, except the image itself and the destination.
+std::string creationsAboveDestination() {
+  std::string found;
+  alignas(inotify_event) char buffer[16384];
+  for (;;) {
+    ssize_t n = read(watcher, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      const std::string name = event->len ? event->name : "";
+      if (name != "image.exe" && name != "out") found += "[" + name + "]";
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return found;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratch = makeScratchDirectory("image");
-  work = scratch + "/w";
+  watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watcher < 0) fuzzFailure("inotify", scratch);
+  std::string directory = scratch;
+  for (const char* level : {"", "/a", "/b", "/c", "/w"}) {
+    directory += level;
+    if (*level && mkdir(directory.c_str(), 0700) != 0) fuzzFailure("cannot prepare", directory);
+    if (inotify_add_watch(watcher, directory.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+      fuzzFailure("cannot watch", directory);
+  }
+  work = directory;
   imagePath = work + "/image.exe";
   outputPath = work + "/out";
-  if (mkdir(work.c_str(), 0700) != 0) fuzzFailure("cannot prepare", work);
   posixRunCommands = false;
   verbose = std::getenv("KASUMIRO_FUZZ_VERBOSE") != nullptr;
   leakedDescriptors(scratch);
@@ -109,9 +189,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  writeWholeFile(imagePath, data, size);
+  std::vector<uint8_t> image(data, data + size);
+  const uint8_t switches = size ? data[0] : 0;
+  if (!(switches & 2)) repairChecksums(image);
+  writeWholeFile(imagePath, image.data(), image.size());
+  creationsAboveDestination();  // the image itself
+
   resetCoreState();
-  posixDeviceNames = size > 0 && (data[0] & 1);
+  posixDeviceNames = switches & 1;
   std::strcpy(sfxState.selfPath, imagePath.c_str());
   if (loadConfig("")) {
     // The configured directory has been expanded and quoted by now; the
@@ -119,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::strcpy(sfxState.extractDir, outputPath.c_str());
     const HostWindow window = reinterpret_cast<HostWindow>(1);
     int results[4] = {-1, -1, -1, -1};  // Notice, Scan, Extract, Test; -1: not run
-    if (noticeWithinBudget(data, size)) results[0] = runPass(nullptr, MODE_NOTICE);
+    if (noticeWithinBudget(image)) results[0] = runPass(nullptr, MODE_NOTICE);
     if (results[0] != 0) {
       sfxState.extracting = 1;
       sfxState.progress.total = 0;
@@ -133,7 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    listDirectory(outputPath).size());
     FUZZ_CHECK(sfxState.outputFile == PLATFORM_INVALID_FILE, "output file left open");
   }
-  checkContainment();
+  const std::string escaped = creationsAboveDestination();
+  FUZZ_CHECK(escaped.empty(), "created outside the destination: " + escaped);
   const std::string leaked = leakedDescriptors(scratch);
   FUZZ_CHECK(leaked.empty(), "still open: " + leaked);
   removeTree(outputPath);

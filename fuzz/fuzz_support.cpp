@@ -22,6 +22,16 @@ void fuzzFailure(const char* what, const std::string& detail) {
   std::abort();
 }
 
+namespace {
+
+std::vector<std::string> scratchDirectories;
+
+void removeScratchDirectories() {
+  for (const auto& directory : scratchDirectories) removeTree(directory);
+}
+
+}  // namespace
+
 std::string makeScratchDirectory(const char* tag) {
   const char* base = nullptr;
   struct stat st;
@@ -35,6 +45,8 @@ std::string makeScratchDirectory(const char* tag) {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back(0);
   if (!mkdtemp(buffer.data())) fuzzFailure("cannot create the scratch directory", pattern);
+  if (scratchDirectories.empty()) std::atexit(removeScratchDirectories);
+  scratchDirectories.push_back(buffer.data());
   return buffer.data();
 }
 

@@ -11,7 +11,9 @@
 #include "platform/platform.h"
 
 // Creates a fresh directory for this process (on the RAM disk when there is
-// one, else under TMPDIR or /tmp) and returns its path. Aborts on failure.
+// one, else under TMPDIR or /tmp) and returns its path; it is removed when
+// the process exits normally (a crash leaves it for inspection). Aborts on
+// failure.
 std::string makeScratchDirectory(const char* tag);
 
 // Writes size bytes to path (created or truncated). Aborts on failure.

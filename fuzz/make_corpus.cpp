@@ -69,11 +69,11 @@ const std::string HANKAKU = "\xB6\xC5";                 // half-width katakana
 const std::string NOTICE_TEXT = "\x82\xA8\x92\x6D\x82\xE7\x82\xB9: please read\r\n";
 
 testkit::SfxImageSpec smallSpec(std::vector<Member> members) {
-  testkit::SfxImageSpec spec;
-  spec.title = "Fuzz seed";
-  spec.archive = testkit::buildArchive(members);
-  spec.archiveOffset = 0x50A;  // right behind the DOS stub: no filler to mutate
-  return spec;
+  testkit::SfxImageSpec imageSpec;
+  imageSpec.title = "Fuzz seed";
+  imageSpec.archive = testkit::buildArchive(members);
+  imageSpec.archiveOffset = 0x50A;  // right behind the DOS stub: no filler to mutate
+  return imageSpec;
 }
 
 Bytes image(std::vector<Member> members) {
@@ -127,19 +127,33 @@ void imageSeeds() {
     Member old = fileMember("old.txt", pattern(20, 17), '0');
     old.unixTime = 0x80000000u;
     old.osId = 'U';
-    auto spec = smallSpec({readOnly, big, old, fileMember("ro.txt", pattern(120, 18), '5'),
-                           dirMember("clash"), fileMember("clash", pattern(10), '0')});
-    spec.flags = testkit::kFlagRestoreAttributes | testkit::kFlagOverwrite;
-    seed(t, "attributes-times-overwrite", testkit::buildSfxImage(spec));
+    auto imageSpec = smallSpec({readOnly, big, old, fileMember("ro.txt", pattern(120, 18), '5'),
+                                dirMember("clash"), fileMember("clash", pattern(10), '0')});
+    imageSpec.flags = testkit::kFlagRestoreAttributes | testkit::kFlagOverwrite;
+    seed(t, "attributes-times-overwrite", testkit::buildSfxImage(imageSpec));
   }
   {
-    auto spec = smallSpec({fileMember("setup.exe", pattern(100, 19), '5')});
-    spec.title = "\x83\x65\x83\x58\x83\x67";
-    spec.message = "\x89\xF0\x93\x80\x90\xE6\x82\xF0\x8E\x77\x92\xE8";
-    spec.defaultDir = "%TEMP%\\kasumiro %ExtractDirX%";
-    spec.prompt = "prompt";
-    spec.runCommand = "\"%ExtractDir%\\setup.exe\" /s %SystemDir% %ProgramFilesDir%";
-    seed(t, "configuration", testkit::buildSfxImage(spec));
+    auto imageSpec = smallSpec({fileMember("setup.exe", pattern(100, 19), '5')});
+    imageSpec.title = "\x83\x65\x83\x58\x83\x67";
+    imageSpec.message = "\x89\xF0\x93\x80\x90\xE6\x82\xF0\x8E\x77\x92\xE8";
+    imageSpec.defaultDir = "%TEMP%\\kasumiro %ExtractDirX%";
+    imageSpec.prompt = "prompt";
+    imageSpec.runCommand = "\"%ExtractDir%\\setup.exe\" /s %SystemDir% %ProgramFilesDir%";
+    seed(t, "configuration", testkit::buildSfxImage(imageSpec));
+  }
+  // Names that try to leave the destination or to name a device: the
+  // extraction must keep them inside, and mutations start from them.
+  {
+    Member raw = fileMember("x.txt", pattern(10, 22), '0');
+    raw.rawDir = "..\xFF..\xFF";
+    seed(t, "hostile-names",
+         image({fileMember("../up.txt", pattern(10, 23), '0'),
+                fileMember("..\\back.txt", pattern(10), '0'),
+                fileMember("a/../../b.txt", pattern(10, 24), '5'),
+                fileMember(". ./dots.txt", {}, '0'), fileMember("x", pattern(10, 25), '0', ".."),
+                raw, dirMember("../../d"), fileMember("C:\\windows\\x.dll", pattern(10, 26), '0'),
+                fileMember("con.txt", {}, '0'),
+                fileMember(HYOU + "\\..\\" + HYOU + ".txt", pattern(10, 27), '0')}));
   }
   seed(t, "empty-archive", image({}));
   seed(
@@ -151,9 +165,9 @@ void imageSeeds() {
   seed(t, "notice-in-directory", image({fileMember("!", bytes(NOTICE_TEXT), '6', "d")}));
   seed(t, "notice-long", image({fileMember("!", repeated(5000, 70), '7')}));
   {
-    auto spec = smallSpec({fileMember("far.txt", pattern(700, 20), '5')});
-    spec.archiveOffset = testkit::kDefaultArchiveOffset;
-    seed(t, "usual-offset", testkit::buildSfxImage(spec));
+    auto imageSpec = smallSpec({fileMember("far.txt", pattern(700, 20), '5')});
+    imageSpec.archiveOffset = testkit::kDefaultArchiveOffset;
+    seed(t, "usual-offset", testkit::buildSfxImage(imageSpec));
   }
 }
 
