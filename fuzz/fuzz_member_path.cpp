@@ -57,13 +57,12 @@ bool outputPath(const char* destination, const char* name, bool longNames, std::
   std::unique_ptr<char[]> directory(new char[EXTRACT_DIR_SIZE]);
   std::strcpy(directory.get(), destination);
   std::unique_ptr<char[]> path(new char[CURRENT_PATH_SIZE]);
-  joinPath(path.get(), directory.get(), name);
   char root[EXTRACT_DIR_SIZE + 1];
   getPathRoot(root, directory.get());
-  const size_t rootLength = std::strlen(root);
-  unifySeparators(path.get() + rootLength, '/');
-  sanitizeMemberPath(path.get() + rootLength, longNames);
-  if (!defuseDeviceNames(path.get() + rootLength, CURRENT_PATH_SIZE - rootLength)) return false;
+  // The same routine the Extract pass uses, with device names defused.
+  if (!buildOutputPath(path.get(), CURRENT_PATH_SIZE, directory.get(), name, std::strlen(root),
+                       longNames, true))
+    return false;
   result = path.get();
   return true;
 }

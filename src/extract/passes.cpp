@@ -136,12 +136,8 @@ struct PassTarget {
 // (reported) when the safe form of the path does not fit.
 static bool prepareOutputPath(const PassTarget& target) {
   char* path = sfxState.currentPath;
-  joinPath(path, sfxState.extractDir, sfxState.memberName);
-  char* below = path + target.rootLength;
-  unifySeparators(below, '/');
-  sanitizeMemberPath(below, target.longNames);
-  if (platformHasDeviceNames() &&
-      !defuseDeviceNames(below, CURRENT_PATH_SIZE - target.rootLength)) {
+  if (!buildOutputPath(path, CURRENT_PATH_SIZE, sfxState.extractDir, sfxState.memberName,
+                       target.rootLength, target.longNames, platformHasDeviceNames())) {
     reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
     sfxState.abortFlag = 1;
     return false;

@@ -316,3 +316,12 @@ bool defuseDeviceNames(char* path, size_t capacity) {
   }
   return true;
 }
+
+bool buildOutputPath(char* destination, size_t capacity, const char* directory,
+                     const char* memberName, size_t rootLength, bool longNames, bool deviceNames) {
+  joinPath(destination, directory, memberName);
+  char* below = destination + rootLength;
+  unifySeparators(below, '/');
+  sanitizeMemberPath(below, longNames);
+  return !deviceNames || defuseDeviceNames(below, capacity - rootLength);
+}

@@ -36,3 +36,11 @@ size_t fitCharacters(const char* text, size_t length, size_t room);
 bool defuseDeviceNames(char* path, size_t capacity);
 // True for a component that names a device ("con", "Aux.txt", "LPT1 .log").
 bool isDeviceName(const char* component, size_t length);
+
+// The output path of a member: directory and member name joined, and the
+// part behind the directory's root (rootLength bytes, kept as they are) made
+// safe: separators unified to '/', every component sanitised for the volume,
+// device names defused when deviceNames is set. False when that safe form
+// does not fit in capacity bytes of destination.
+bool buildOutputPath(char* destination, size_t capacity, const char* directory,
+                     const char* memberName, size_t rootLength, bool longNames, bool deviceNames);
