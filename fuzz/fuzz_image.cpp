@@ -10,6 +10,11 @@
 //                extended headers get past the header check. Set, the image
 //                runs as it is and the checks themselves are exercised.
 //
+// Every view of the archive walks the same members: after the Scan pass has
+// succeeded, the members are listed the way it walks them, and every file
+// and directory the Extract pass leaves must be one of those members (or a
+// directory on the way to one), each file at the size its header gave.
+//
 // The destination lies four directories deep in the scratch directory, and
 // every directory above it up to the scratch directory is watched: a file or
 // directory created there, even one deleted again at once (a member whose data
@@ -25,12 +30,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "extract/entry_header.h"
 #include "extract/passes.h"
 #include "fuzz_support.h"
+#include "paths/path_strings.h"
 #include "platform/posix/platform_posix.h"
+#include "platform/posix/text.h"
 #include "startup/config.h"
 #include "startup/sfx_state.h"
 
@@ -166,6 +176,72 @@ std::string creationsAboveDestination() {
   return found;
 }
 
+// What the Scan pass's walk over the members says the destination may hold:
+// every file with the sizes of the members that write it, and the
+// directories.
+struct Listing {
+  std::map<std::string, std::vector<uint64_t>> files;
+  std::set<std::string> directories;
+};
+
+// Adds the native form of a core output path, relative to the destination.
+void addListed(Listing& listing, const char* corePath, bool directory, uint64_t size) {
+  char native[4096];
+  if (!nativePath(corePath, native, sizeof native)) return;
+  std::string relative = native;
+  if (relative.compare(0, outputPath.size() + 1, outputPath + "/") != 0) return;
+  relative.erase(0, outputPath.size() + 1);
+  while (!relative.empty() && relative.back() == '/') relative.pop_back();
+  for (size_t slash = relative.find('/'); slash != std::string::npos;
+       slash = relative.find('/', slash + 1))
+    listing.directories.insert(relative.substr(0, slash));
+  if (relative.empty()) return;
+  if (directory)
+    listing.directories.insert(relative);
+  else
+    listing.files[relative].push_back(size);
+}
+
+Listing listMembers() {
+  Listing listing;
+  const int abortFlag = sfxState.abortFlag;
+  if (!openArchive()) return listing;
+  const uint32_t componentLength = platformVolumeComponentLength("");
+  const bool longNames = (componentLength ? componentLength : 255) == 255;
+  char path[CURRENT_PATH_SIZE];
+  while (readEntryHeader() == HEADER_OK) {
+    if (std::strcmp(sfxState.memberName, "!") != 0 &&
+        buildOutputPath(path, sizeof path, sfxState.extractDir, sfxState.memberName, 0, longNames,
+                        platformHasDeviceNames()) == OUTPUT_PATH_OK)
+      addListed(listing, path, sfxState.entry.method == 'd', sfxState.entry.uncompressedSize);
+    if (!skipMemberData()) break;
+  }
+  closeArchive();
+  sfxState.abortFlag = abortFlag;
+  return listing;
+}
+
+// Checks everything below the destination against the listing.
+void checkAgainstListing(const Listing& listing, const std::string& relative = std::string()) {
+  const std::string directory = relative.empty() ? outputPath : outputPath + "/" + relative;
+  for (const std::string& name : listDirectory(directory)) {
+    const std::string entry = relative.empty() ? name : relative + "/" + name;
+    struct stat st;
+    if (lstat((outputPath + "/" + entry).c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      FUZZ_CHECK(listing.directories.count(entry), "unlisted directory extracted: " + entry);
+      checkAgainstListing(listing, entry);
+      continue;
+    }
+    const auto file = listing.files.find(entry);
+    FUZZ_CHECK(file != listing.files.end(), "unlisted file extracted: " + entry);
+    const auto& sizes = file->second;
+    FUZZ_CHECK(
+        std::find(sizes.begin(), sizes.end(), static_cast<uint64_t>(st.st_size)) != sizes.end(),
+        "extracted at a size no header gave: " + entry);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -209,7 +285,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sfxState.extracting = 1;
       sfxState.progress.total = 0;
       results[1] = runPass(window, MODE_SCAN);
-      if (results[1]) results[2] = runPass(window, MODE_EXTRACT);
+      if (results[1]) {
+        const Listing listing = listMembers();
+        results[2] = runPass(window, MODE_EXTRACT);
+        checkAgainstListing(listing);
+      }
       results[3] = runPass(window, MODE_TEST);
     }
     if (verbose)

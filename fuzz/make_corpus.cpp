@@ -165,6 +165,16 @@ void imageSeeds() {
   seed(t, "notice-in-directory", image({fileMember("!", bytes(NOTICE_TEXT), '6', "d")}));
   seed(t, "notice-long", image({fileMember("!", repeated(5000, 70), '7')}));
   {
+    // Members whose data holds a whole member: every view must step over it.
+    const Bytes inner = testkit::buildMember(fileMember("inner.txt", pattern(30, 31), '0'));
+    Member dir = dirMember("carrier");
+    dir.payload = inner;
+    dir.compressedSize32 = static_cast<uint32_t>(inner.size());
+    Member stored = fileMember("stored.bin", inner, '0');
+    seed(t, "members-inside-data",
+         image({dir, stored, fileMember("after.txt", pattern(20, 32), '5')}));
+  }
+  {
     auto imageSpec = smallSpec({fileMember("far.txt", pattern(700, 20), '5')});
     imageSpec.archiveOffset = testkit::kDefaultArchiveOffset;
     seed(t, "usual-offset", testkit::buildSfxImage(imageSpec));

@@ -112,27 +112,25 @@ static uint32_t copyName(char* destination, const uint8_t* source, uint32_t leng
   return i;
 }
 
-HeaderResult readEntryHeader() {
+// Reads the rest of a header whose first 26 bytes are in headerBlock and
+// takes over its fields. Returns 0 when it is a valid header, else the
+// message that says why not. Shows nothing.
+static int parseHeader() {
   EntryHeader& e = sfxState.entry;
   uint8_t* block = sfxState.headerBlock;
-  std::memset(&e, 0, sizeof e);
   uint32_t got = 0;
-  if (!platformRead(sfxState.archiveFile, block, LEVEL2_FIXED_SIZE, &got) || got == 0)
-    return brokenHeader(MSG_ARCHIVE_BROKEN);
-  if (block[0] == 0) return HEADER_END;
-  if (got < LEVEL2_FIXED_SIZE || block[20] != 2) return brokenHeader(MSG_ARCHIVE_BROKEN);
-
+  if (block[20] != 2) return MSG_ARCHIVE_BROKEN;
   e.headerSize = readU16(block);
   // The fixed part alone is 26 bytes; a smaller size cannot be a header.
-  if (e.headerSize < LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
+  if (e.headerSize < LEVEL2_FIXED_SIZE) return MSG_ARCHIVE_BROKEN;
   const uint32_t rest = e.headerSize - LEVEL2_FIXED_SIZE;
   if (rest &&
       (!platformRead(sfxState.archiveFile, block + LEVEL2_FIXED_SIZE, rest, &got) || got != rest))
-    return brokenHeader(MSG_ARCHIVE_BROKEN);
+    return MSG_ARCHIVE_BROKEN;
 
   if (block[2] != '-' || block[3] != 'l' || block[4] != 'h' || block[6] != '-' ||
       !std::strchr("04567d", block[5]) || block[5] == 0)
-    return brokenHeader(MSG_UNSUPPORTED_METHOD);
+    return MSG_UNSUPPORTED_METHOD;
 
   e.level = block[20];
   e.osId = block[23];
@@ -149,21 +147,52 @@ HeaderResult readEntryHeader() {
   // inside the header; sizes below 3 cannot hold their own type and size.
   uint32_t at = 24;
   for (uint16_t size; (size = readU16(block + at)) != 0; at += size) {
-    if (size < 3 || at + 2u + size > e.headerSize) return brokenHeader(MSG_ARCHIVE_BROKEN);
+    if (size < 3 || at + 2u + size > e.headerSize) return MSG_ARCHIVE_BROKEN;
     applyExtendedHeader(at + 2, size);
   }
 
-  if (e.headerCrcField < 0) return brokenHeader(MSG_ARCHIVE_BROKEN);
+  if (e.headerCrcField < 0) return MSG_ARCHIVE_BROKEN;
   block[e.headerCrcField] = block[e.headerCrcField + 1] = 0;
   sfxState.runningCrc = 0;
-  if (updateCrc(block, e.headerSize) != e.storedHeaderCrc) return brokenHeader(MSG_ARCHIVE_BROKEN);
+  if (updateCrc(block, e.headerSize) != e.storedHeaderCrc) return MSG_ARCHIVE_BROKEN;
+
+  // Every view of the archive steps from member to member by the compressed
+  // size alone, so the sizes must say the same thing to every reader: stored
+  // data is its own original, and no size may reach the signed range's end
+  // (no file system holds such a file, and a seek that far would go back).
+  if (e.method == '0' && e.compressedSize != e.uncompressedSize) return MSG_ARCHIVE_BROKEN;
+  if (e.compressedSize > static_cast<uint64_t>(INT64_MAX) ||
+      e.uncompressedSize > static_cast<uint64_t>(INT64_MAX))
+    return MSG_ARCHIVE_BROKEN;
 
   // Names that do not fit the 259 bytes of memberName are refused rather
   // than cut: a cut name could land on another member's file.
-  char* name = sfxState.memberName;
   if (sfxState.noFolders) e.directoryNameLength = 0;
   if (e.directoryNameLength + static_cast<uint32_t>(e.fileNameLength) > MEMBER_NAME_SIZE - 1)
+    return MSG_ARCHIVE_BROKEN;
+  return 0;
+}
+
+HeaderResult readEntryHeader() {
+  EntryHeader& e = sfxState.entry;
+  uint8_t* block = sfxState.headerBlock;
+  std::memset(&e, 0, sizeof e);
+  uint32_t got = 0;
+  if (!platformRead(sfxState.archiveFile, block, LEVEL2_FIXED_SIZE, &got) || got == 0)
     return brokenHeader(MSG_ARCHIVE_BROKEN);
+  if (block[0] == 0) {
+    // A 0 byte is the end marker, unless it is the low byte of the size of a
+    // header whose length is a multiple of 256: other readers take such a
+    // header, so it is tried, and only a complete, valid header counts.
+    // Whatever else follows the end marker is never looked at.
+    if (got < LEVEL2_FIXED_SIZE || parseHeader() != 0) return HEADER_END;
+  } else {
+    if (got < LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
+    const int failure = parseHeader();
+    if (failure) return brokenHeader(failure);
+  }
+
+  char* name = sfxState.memberName;
   // A zero byte inside the directory name ends the whole name there, since
   // the file name is placed behind the directory's full length.
   uint32_t used = copyName(name, block + e.directoryNameOffset, e.directoryNameLength);

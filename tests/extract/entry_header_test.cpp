@@ -219,9 +219,10 @@ TEST_F(EntryHeaderTest, EndMarkerEndsTheArchiveWhateverFollows) {
   EXPECT_TRUE(scriptedHost.errorBoxes.empty());
 }
 
-// Only the first byte is tested for the end marker: a header of 256 bytes
-// ends the archive, and the members after it are never seen.
-TEST_F(EntryHeaderTest, HeaderSizeMultipleOf256ReadsAsTheEnd) {
+// A header whose length is a multiple of 256 starts with a 0 byte. Other
+// readers take it as the header it is, so it is one when it parses as a valid
+// header; a 0 byte followed by anything else is the end.
+TEST_F(EntryHeaderTest, HeaderSizeMultipleOf256IsReadAsThatHeader) {
   Member wide = fileMember(std::string(222, 'w'), bytesOf("wide"), '0');
   wide.avoidZeroLowByte = false;
   ASSERT_EQ(testkit::buildHeader(wide, wide.data).size(), 256u);
@@ -229,9 +230,18 @@ TEST_F(EntryHeaderTest, HeaderSizeMultipleOf256ReadsAsTheEnd) {
       {fileMember("a.txt", bytesOf("aa"), '5'), wide, fileMember("c.txt", bytesOf("c"), '5')})));
   setDestination();
   EXPECT_TRUE(runExtraction(nullptr, MODE_SCAN));
-  EXPECT_EQ(sfxState.progress.total, 2u);
+  EXPECT_EQ(sfxState.progress.total, 7u);
   EXPECT_TRUE(scanAndExtract());
-  EXPECT_EQ(tree(), (std::vector<std::string>{"a.txt"}));
+  EXPECT_EQ(tree(), (std::vector<std::string>{"a.txt", "c.txt", std::string(222, 'w')}));
+
+  // The same header damaged is no header: the archive ends before it.
+  wide.corruptHeaderCrc = true;
+  ASSERT_TRUE(loadArchive(testkit::buildArchive(
+      {fileMember("a.txt", bytesOf("aa"), '5'), wide, fileMember("c.txt", bytesOf("c"), '5')})));
+  setDestination("out2");
+  EXPECT_TRUE(runExtraction(nullptr, MODE_SCAN));
+  EXPECT_EQ(sfxState.progress.total, 2u);
+  EXPECT_TRUE(scriptedHost.errorBoxes.empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -316,7 +326,8 @@ TEST_F(EntryHeaderTest, UnknownAndEmptyRecordsAreSkipped) {
 // full size and skips the member by the 64-bit compressed size.
 TEST_F(EntryHeaderTest, SixtyFourBitSizesReplaceTheFixedOnes) {
   const uint64_t huge = (5ULL << 30) + 17;
-  Member big = fileMember("big.bin", bytesOf("abc"), '0');
+  Member big = fileMember("big.bin", bytesOf("abc"), '5');
+  big.payload = bytesOf("abc");
   big.compressedSize32 = 0;  // wrong on purpose: only the 64-bit size is right
   big.uncompressedSize32 = 7;
   big.compressedSize64 = 3;
