@@ -50,7 +50,8 @@ constexpr size_t DESTINATION_COUNT = sizeof DESTINATIONS / sizeof DESTINATIONS[0
 bool isLead(uint8_t byte) { return platformIsLeadByte(byte); }
 
 // The output path for name (already unified) below destination, or nothing
-// when the pass refuses the member (the path would outgrow its buffer). The
+// when the pass refuses the member (the path would outgrow its buffer, or a
+// name is longer than the volume takes). The
 // buffers have the sizes of the fields they stand for, so that the
 // sanitizers see any write beyond them.
 bool outputPath(const char* destination, const char* name, bool longNames, std::string& result) {
@@ -60,8 +61,8 @@ bool outputPath(const char* destination, const char* name, bool longNames, std::
   char root[EXTRACT_DIR_SIZE + 1];
   getPathRoot(root, directory.get());
   // The same routine the Extract pass uses, with device names defused.
-  if (!buildOutputPath(path.get(), CURRENT_PATH_SIZE, directory.get(), name, std::strlen(root),
-                       longNames, true))
+  if (buildOutputPath(path.get(), CURRENT_PATH_SIZE, directory.get(), name, std::strlen(root),
+                      longNames, true) != OUTPUT_PATH_OK)
     return false;
   result = path.get();
   return true;

@@ -16,6 +16,8 @@ void writeOutput(const uint8_t* buffer, uint32_t count, FileHandle file) {
     updateCrc(buffer, count);
     return;
   }
+  // The notice's data is checked like any member's before it is shown.
+  updateCrc(buffer, count);
   if (sfxState.noticeCaptured) return;
   // The notice text: at most 1023 bytes, ending at the first zero byte.
   uint32_t limit = count < MESSAGE_BUFFER_SIZE - 1 ? count : MESSAGE_BUFFER_SIZE - 1;

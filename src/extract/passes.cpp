@@ -54,8 +54,9 @@ static bool skipBytes(uint64_t count) {
 bool skipMemberData() { return skipBytes(sfxState.entry.compressedSize); }
 
 static void decodeBody(unsigned long long) {
+  // A stored member's two sizes are equal (the header reader sees to it).
   if (sfxState.entry.method == '0')
-    copyStored(sfxState.entry.uncompressedSize);
+    copyStored(sfxState.entry.compressedSize);
   else if (sfxState.entry.method >= '4' && sfxState.entry.method <= '7')
     decodeMember();
 }
@@ -65,8 +66,8 @@ static void progressBody(unsigned long long) {
 }
 
 // Decodes the current member's data under the abort guard. Afterwards the
-// archive stands at the next header even when the decoder did not need every
-// byte of the member's data.
+// archive stands at the next header, whatever the decoder needed: every
+// view of the archive steps over members by the header's sizes alone.
 static void decodeGuarded() {
   sfxState.runningCrc = 0;
   beginMemberInput(sfxState.entry.compressedSize);
@@ -74,8 +75,7 @@ static void decodeGuarded() {
     sfxState.abortFlag = 1;
     return;
   }
-  if (sfxState.entry.method != '0' && sfxState.entry.method != 'd')
-    skipBytes(unreadCompressedBytes());
+  if (sfxState.entry.method != '0') skipBytes(unreadCompressedBytes());
 }
 
 static void reportProgressGuarded() {
@@ -103,13 +103,23 @@ static void runNotice() {
   sfxState.messageBuffer[0] = 0;
   decodeGuarded();
   if (sfxState.abortFlag) return;
+  // A damaged notice could put words in the author's mouth: its text is
+  // shown only when its data is intact.
+  if (sfxState.runningCrc != sfxState.entry.dataCrc) {
+    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
+    sfxState.abortFlag = 1;
+    return;
+  }
   if (!hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
     sfxState.abortFlag = 1;
 }
 
 // Test mode: decode into the null device and check the data CRC.
 static void testMember() {
-  if (sfxState.entry.method == 'd') return;
+  if (sfxState.entry.method == 'd') {
+    skipMemberData();
+    return;
+  }
   sfxState.outputFile = platformOpenNullSink();
   if (sfxState.outputFile == PLATFORM_INVALID_FILE) {
     sfxState.abortFlag = 1;
@@ -127,65 +137,78 @@ static void testMember() {
 
 struct PassTarget {
   uint32_t rootLength;
-  uint32_t separators;  // in extractDir with its closing separator
   bool longNames;
   bool overwriteAll;
+  size_t memberOffset;        // where the member's part of currentPath starts
+  uint32_t membersDone;       // members the Extract pass has gone through
+  bool directoriesExtracted;  // a directory member was made: its time is due
 };
 
-// Builds currentPath for the member and creates its directories. False
-// (reported) when the safe form of the path does not fit.
-static bool prepareOutputPath(const PassTarget& target) {
+// Builds currentPath for the member. False (reported, abortFlag set) when
+// the member cannot be written: its safe path does not fit, a name is too
+// long for the volume, or a link inside the destination is in the way.
+static bool buildMemberPath(PassTarget& target) {
   char* path = sfxState.currentPath;
-  if (!buildOutputPath(path, CURRENT_PATH_SIZE, sfxState.extractDir, sfxState.memberName,
-                       target.rootLength, target.longNames, platformHasDeviceNames())) {
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-    sfxState.abortFlag = 1;
+  switch (buildOutputPath(path, CURRENT_PATH_SIZE, sfxState.extractDir, sfxState.memberName,
+                          target.rootLength, target.longNames, platformHasDeviceNames(),
+                          &target.memberOffset)) {
+    case OUTPUT_PATH_OK:
+      break;
+    case OUTPUT_PATH_NAME_TOO_LONG:
+      failWithWriteError(false);
+      return false;
+    default:
+      reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
+      sfxState.abortFlag = 1;
+      return false;
+  }
+  if (!platformNoLinkBelow(path, target.memberOffset, sfxState.entry.method == 'd')) {
+    failWithWriteError(false);
     return false;
   }
-  showStatus(MSG_EXTRACTING);
-  makeDirectories(path);
   return true;
 }
 
-static bool isLead(char c) { return platformIsLeadByte(static_cast<unsigned char>(c)); }
-
-static uint32_t countSeparators(const char* text) {
-  uint32_t count = 0;
-  for (const char* p = text; *p; ++p) {
-    if (isLead(*p) && p[1]) {
-      ++p;
-      continue;
-    }
-    count += *p == '\\' || *p == '/';
-  }
-  return count;
-}
-
-// Sanitising keeps every separator, so the member's part of the path starts
-// behind as many separators as the destination has (with the one joining
-// them).
-static size_t findMemberOffset(const char* path, uint32_t separators) {
-  const char* p = path;
-  for (uint32_t seen = 0; *p && seen < separators; ++p) {
-    if (isLead(*p) && p[1]) {
-      ++p;
-      continue;
-    }
-    seen += *p == '\\' || *p == '/';
-  }
-  return static_cast<size_t>(p - path);
-}
-
-static void finishDirectory() {
-  char* path = sfxState.currentPath;
+// Stored directory names end with a separator; only that one is removed.
+static void dropClosingSeparator(char* path) {
   size_t length = std::strlen(path);
-  // Stored directory names end with a separator; only that one is removed.
-  if (length && path[length - 1] == '/') path[--length] = 0;
-  if (!length) return;
-  platformCreateDirectory(path);
-  platformSetDirectoryTime(path, sfxState.entry.lastWriteTime);
+  if (length && path[length - 1] == '/') path[length - 1] = 0;
+}
+
+// Creates a directory member. False (reported) when it cannot be made.
+static bool finishDirectory(PassTarget& target) {
+  char* path = sfxState.currentPath;
+  dropClosingSeparator(path);
+  if (!platformCreateDirectory(path) &&
+      !(platformGetAttributes(path) & PLATFORM_ATTRIBUTE_DIRECTORY)) {
+    failWithWriteError(false);
+    return false;
+  }
   if (sfxState.config.flags & FLAG_RESTORE_ATTRIBUTES)
     platformSetAttributes(path, sfxState.entry.attributes);
+  target.directoriesExtracted = true;
+  return true;
+}
+
+// Gives every directory member extracted by the pass its time, now that
+// nothing more is written below it (creating a file inside a directory
+// changes the directory's time). The members are walked again from the
+// start, up to where the pass stopped.
+static void stampDirectories(PassTarget& target) {
+  if (!target.directoriesExtracted || !openArchive()) return;
+  for (uint32_t member = 0; member < target.membersDone; ++member) {
+    if (readEntryHeader() != HEADER_OK) break;
+    if (sfxState.entry.method == 'd' && sfxState.memberName[0] &&
+        buildOutputPath(sfxState.currentPath, CURRENT_PATH_SIZE, sfxState.extractDir,
+                        sfxState.memberName, target.rootLength, target.longNames,
+                        platformHasDeviceNames(), &target.memberOffset) == OUTPUT_PATH_OK &&
+        platformNoLinkBelow(sfxState.currentPath, target.memberOffset, true)) {
+      dropClosingSeparator(sfxState.currentPath);
+      platformSetDirectoryTime(sfxState.currentPath, sfxState.entry.lastWriteTime);
+    }
+    if (!skipMemberData()) break;
+  }
+  closeArchive();
 }
 
 // Extracts one file member. Returns false when the pass must end.
@@ -206,11 +229,17 @@ static bool extractFile(PassTarget& target) {
       }
       if (answer == ID_OVERWRITE_ALL) target.overwriteAll = true;
     }
-    if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY))
+    // The old file is removed, not rewritten: a new file costs the file
+    // system far less than truncating one (which some flush at once), and a
+    // read-only, hidden or system file has its attributes reset first so
+    // that it can go.
+    if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY)) {
       platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
+      platformDeleteFile(path);
+    }
   }
 
-  sfxState.outputFile = platformCreateOutputBelow(path, findMemberOffset(path, target.separators));
+  sfxState.outputFile = platformCreateOutputBelow(path, target.memberOffset);
   if (sfxState.outputFile == PLATFORM_INVALID_FILE) {
     failWithWriteError(false);
     return false;
@@ -240,6 +269,23 @@ static bool extractFile(PassTarget& target) {
   return true;
 }
 
+// One member of the Extract pass. False when the pass must end.
+static bool extractMember(PassTarget& target, bool isNotice) {
+  if (isNotice) {
+    sfxState.progress.done += sfxState.entry.uncompressedSize;
+    reportProgressGuarded();
+    return !sfxState.abortFlag && skipMemberData();
+  }
+  // A directory member whose name is gone (folders suppressed) has nothing
+  // to make; its data, if any, is passed over like any other.
+  if (sfxState.entry.method == 'd' && !sfxState.memberName[0]) return skipMemberData();
+  if (!buildMemberPath(target)) return false;
+  showStatus(MSG_EXTRACTING);
+  makeDirectories(sfxState.currentPath);
+  if (sfxState.entry.method == 'd') return finishDirectory(target) && skipMemberData();
+  return extractFile(target);
+}
+
 bool runExtraction(HostWindow window, ExtractMode mode) {
   sfxState.mainWindow = window;
   sfxState.abortFlag = 0;
@@ -254,11 +300,6 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   target.rootLength = static_cast<uint32_t>(std::strlen(root));
   uint32_t componentLength = platformVolumeComponentLength(root);
   target.longNames = (componentLength ? componentLength : 255) == 255;
-  {
-    char joined[EXTRACT_DIR_SIZE + 2];
-    joinPath(joined, sfxState.extractDir, "");
-    target.separators = countSeparators(joined);
-  }
 
   for (;;) {
     HeaderResult header = readEntryHeader();
@@ -285,21 +326,18 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
       if (sfxState.abortFlag) break;
       continue;
     }
-    if (isNotice) {
-      sfxState.progress.done += sfxState.entry.uncompressedSize;
-      reportProgressGuarded();
-      if (sfxState.abortFlag || !skipMemberData()) break;
-      continue;
-    }
-    if (!prepareOutputPath(target)) break;
-    if (sfxState.entry.method == 'd') {
-      finishDirectory();
-      continue;
-    }
-    if (!extractFile(target)) break;
+    ++target.membersDone;
+    if (!extractMember(target, isNotice)) break;
   }
 
   closeArchive();
-  if (mode == MODE_EXTRACT) runPostCommand();
+  if (mode == MODE_EXTRACT) {
+    // The walk for the directories' times must not end the pass early or
+    // change its outcome.
+    const int abortFlag = sfxState.abortFlag;
+    stampDirectories(target);
+    sfxState.abortFlag = abortFlag;
+    runPostCommand();
+  }
   return !sfxState.abortFlag;
 }

@@ -317,11 +317,36 @@ bool defuseDeviceNames(char* path, size_t capacity) {
   return true;
 }
 
-bool buildOutputPath(char* destination, size_t capacity, const char* directory,
-                     const char* memberName, size_t rootLength, bool longNames, bool deviceNames) {
-  joinPath(destination, directory, memberName);
-  char* below = destination + rootLength;
-  unifySeparators(below, '/');
-  sanitizeMemberPath(below, longNames);
-  return !deviceNames || defuseDeviceNames(below, capacity - rootLength);
+// A component longer than a long-name volume takes: cutting it could make it
+// another member's name, so such a member is refused instead.
+static bool hasOverlongComponent(const char* path) {
+  size_t length = 0;
+  for (const char* p = path; *p; ++p) {
+    length = *p == '/' ? 0 : length + 1;
+    if (length > LONG_NAME_LIMIT) return true;
+  }
+  return false;
+}
+
+OutputPathResult buildOutputPath(char* destination, size_t capacity, const char* directory,
+                                 const char* memberName, size_t rootLength, bool longNames,
+                                 bool deviceNames, size_t* memberOffset) {
+  joinPath(destination, directory, "");
+  const size_t offset = std::strlen(destination);
+  if (memberOffset) *memberOffset = offset;
+  std::strcat(destination, *memberName == '\\' ? memberName + 1 : memberName);
+  // The destination is the user's: its separators become '/' so that the
+  // directories on the way can be made, but its names stay as they are.
+  if (rootLength < offset) {
+    char saved = destination[offset];
+    destination[offset] = 0;
+    unifySeparators(destination + rootLength, '/');
+    destination[offset] = saved;
+  }
+  char* member = destination + offset;
+  unifySeparators(member, '/');
+  if (longNames && hasOverlongComponent(member)) return OUTPUT_PATH_NAME_TOO_LONG;
+  sanitizeMemberPath(member, longNames);
+  if (deviceNames && !defuseDeviceNames(member, capacity - offset)) return OUTPUT_PATH_TOO_LONG;
+  return OUTPUT_PATH_OK;
 }

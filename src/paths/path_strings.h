@@ -37,10 +37,19 @@ bool defuseDeviceNames(char* path, size_t capacity);
 // True for a component that names a device ("con", "Aux.txt", "LPT1 .log").
 bool isDeviceName(const char* component, size_t length);
 
-// The output path of a member: directory and member name joined, and the
-// part behind the directory's root (rootLength bytes, kept as they are) made
-// safe: separators unified to '/', every component sanitised for the volume,
-// device names defused when deviceNames is set. False when that safe form
-// does not fit in capacity bytes of destination.
-bool buildOutputPath(char* destination, size_t capacity, const char* directory,
-                     const char* memberName, size_t rootLength, bool longNames, bool deviceNames);
+enum OutputPathResult {
+  OUTPUT_PATH_OK = 0,
+  OUTPUT_PATH_TOO_LONG = 1,       // the safe form does not fit the buffer
+  OUTPUT_PATH_NAME_TOO_LONG = 2,  // a component longer than a long-name volume takes
+};
+
+// The output path of a member: directory, a separator and the member name
+// joined. The directory behind its root (rootLength bytes) only gets '/' as
+// its separator: it is the user's choice and never rewritten. The member's
+// part (from *memberOffset, when given) has its separators unified to '/',
+// every component sanitised for the volume, and device names defused when
+// deviceNames is set. On a long-name volume a component beyond 255 bytes is
+// refused rather than cut.
+OutputPathResult buildOutputPath(char* destination, size_t capacity, const char* directory,
+                                 const char* memberName, size_t rootLength, bool longNames,
+                                 bool deviceNames, size_t* memberOffset = nullptr);

@@ -40,6 +40,13 @@ FileHandle platformCreateOutput(const char* path);
 // trustedLength bytes of path: where the system has symbolic links, none
 // between that directory and the file is followed (the file is not created).
 FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength);
+// True when no component of path behind its first trustedLength bytes is a
+// symbolic link; the last component counts only when wholePath is set.
+// Where the system has links (POSIX), the passes check every member path
+// with it so that they never follow one out of the destination; links are
+// never made by extraction, so a link found there was put there by someone
+// else. Always true on Windows.
+bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath);
 // Opens the null device for writing (used to test data without writing it).
 FileHandle platformOpenNullSink();
 // One read call; *got receives the byte count. False when the call failed.

@@ -294,14 +294,16 @@ TEST(PathStringsTest, SanitizeMemberPath) {
 
 // What the extraction pass does with a member name: join it to the
 // destination, then unify and sanitise everything after the destination root.
+// The member's output path as the pass builds it, or "refused".
 std::string outputPath(const std::string& destination, const std::string& member, bool longNames) {
   char current[1200];
-  joinPath(current, destination.c_str(), member.c_str());
   char root[600];
   getPathRoot(root, destination.c_str());
-  size_t rootLength = std::strlen(root);
-  unifySeparators(current + rootLength, '/');
-  sanitizeMemberPath(current + rootLength, longNames);
+  std::vector<char> name = exact(member);
+  unifySeparators(name.data(), '/');
+  if (buildOutputPath(current, sizeof current, destination.c_str(), name.data(), std::strlen(root),
+                      longNames, false) != OUTPUT_PATH_OK)
+    return "refused";
   return current;
 }
 
@@ -400,10 +402,16 @@ TEST(PathStringsTest, OutputPathsOfTheExtractionPass) {
       {"C:\\Work\\Out", "doc/readme.text", false, "C:\\Work/Out/doc/readme.tex"},
       {"/dest", "../../etc/passwd", true, "/dest/_./_./etc/passwd"},
       {"C:\\dest", "C:\\Windows\\x", true, "C:\\dest/C_/Windows/x"},
-      {"C:\\dest", "\\\\server\\share\\x", true, "C:\\dest//server/share/x"},
+      {"C:\\dest", "\\\\server\\share\\x", true, "C:\\dest///server/share/x"},
       {"C:\\dest", "\xff..\xff..\xffx", false, "C:\\dest//_./_./x"},
       {"C:\\", HYOU + "\\" + SO + ".txt", true, "C:\\" + HYOU + "/" + SO + ".txt"},
-      {"\\\\srv\\share\\a.b.c", "f", false, "\\\\srv\\share\\a_b.c/f"},
+      // The destination is the user's: only its separators change.
+      {"\\\\srv\\share\\a.b.c", "f", false, "\\\\srv\\share\\a.b.c/f"},
+      {"C:\\Temp\\..\\Dest", "a.txt", true, "C:\\Temp/../Dest/a.txt"},
+      {"C:\\x:y|z\\long name.here", "a b.txt", false, "C:\\x:y|z/long name.here/a_b.txt"},
+      // A name longer than a long-name volume takes is refused, not cut.
+      {"C:\\d", std::string(255, 'n'), true, "C:\\d/" + std::string(255, 'n')},
+      {"C:\\d", "a/" + std::string(256, 'n'), true, "refused"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.expected, outputPath(c.destination, c.member, c.longNames))

@@ -39,7 +39,9 @@ bool fromNative(const char* utf8, char* buffer, uint32_t size) {
 }
 
 struct timespec toTimespec(FileTime time) {
-  // FILETIME counts 100 ns from 1601; Unix time counts from 1970.
+  // FILETIME counts 100 ns from 1601; Unix time counts from 1970. A header
+  // can claim any 64-bit value: the signed range's end is far enough.
+  if (time > static_cast<uint64_t>(INT64_MAX)) time = static_cast<uint64_t>(INT64_MAX);
   const int64_t unix100ns = static_cast<int64_t>(time) - 116444736000000000LL;
   struct timespec ts;
   int64_t seconds = unix100ns / 10000000;
@@ -70,27 +72,38 @@ FileHandle platformCreateOutput(const char* path) {
   return handleOf(open(n, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
-FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
+bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
   char n[NATIVE_PATH_SIZE];
   char prefix[NATIVE_PATH_SIZE];
   char trusted[NATIVE_PATH_SIZE];
-  if (trustedLength >= NATIVE_PATH_SIZE || !native(path, n)) return PLATFORM_INVALID_FILE;
+  if (trustedLength >= NATIVE_PATH_SIZE || !native(path, n)) return false;
   std::memcpy(prefix, path, trustedLength);
   prefix[trustedLength] = 0;
-  if (!native(prefix, trusted)) return PLATFORM_INVALID_FILE;
-  // Every directory below the trusted one must be a real directory: an
-  // existing link there would carry the file out of the destination.
-  for (size_t i = std::strlen(trusted) + 1; n[i - 1] && n[i]; ++i) {
-    if (n[i] != '/') continue;
+  if (!native(prefix, trusted)) return false;
+  const size_t start = std::strlen(trusted);
+  const size_t length = std::strlen(n);
+  if (std::strncmp(n, trusted, start) != 0) return false;
+  for (size_t i = start; i <= length; ++i) {
+    if (i < length && n[i] != '/') continue;
+    if (i == length && !wholePath) break;
+    if (i == 0 || n[i - 1] == '/') continue;  // the root, or an empty component
+    const char saved = n[i];
     n[i] = 0;
     struct stat st;
-    bool link = lstat(n, &st) == 0 && S_ISLNK(st.st_mode);
-    n[i] = '/';
+    const bool link = lstat(n, &st) == 0 && S_ISLNK(st.st_mode);
+    n[i] = saved;
     if (link) {
       errno = ELOOP;
-      return PLATFORM_INVALID_FILE;
+      return false;
     }
   }
+  return true;
+}
+
+FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
+  // Every directory below the trusted one must be a real directory: an
+  // existing link there would carry the file out of the destination.
+  if (!platformNoLinkBelow(path, trustedLength, false)) return PLATFORM_INVALID_FILE;
   return platformCreateOutput(path);
 }
 
@@ -318,7 +331,7 @@ void platformStartCommand(void*, const char* program, const char* arguments,
   PosixCommandRecord& r = posixLastCommand;
   r.started = true;
   nativePath(program, r.program, sizeof r.program);
-  if (!cp932ToUtf8(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
+  if (!nativeText(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
   nativePath(directory, r.directory, sizeof r.directory);
   if (!posixRunCommands) return;
   pid_t child = fork();

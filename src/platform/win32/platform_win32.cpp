@@ -24,6 +24,8 @@ FileHandle platformCreateOutputBelow(const char* path, size_t) {
   return platformCreateOutput(path);
 }
 
+bool platformNoLinkBelow(const char*, size_t, bool) { return true; }
+
 FileHandle platformOpenNullSink() {
   return CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
