@@ -6,14 +6,26 @@
 #include "startup/config.h"
 #include "startup/sfx_state.h"
 
+// Expands the environment, then the program's own path variables (with the
+// destination), of text into destination (size bytes).
+static void expandCommandPart(const char* text, char* destination, int size) {
+  char expanded[260];
+  platformExpandEnvironment(text, expanded, sizeof expanded);
+  expandPathVariables(expanded, destination, sfxState.extractDir, size);
+}
+
 void runPostCommand() {
   SfxConfig& config = sfxState.config;
   if (!sfxState.autoRun || !config.runCommand[0] || sfxState.abortFlag) return;
-  char expanded[260];
-  platformExpandEnvironment(config.runCommand, expanded, sizeof expanded);
-  expandPathVariables(expanded, sfxState.messageBuffer, sfxState.extractDir, MESSAGE_BUFFER_SIZE);
-  copyTextBounded(config.runCommand, sfxState.messageBuffer, sizeof config.runCommand);
-  const char* arguments =
-      splitCommandLine(sfxState.messageBuffer, config.runCommand, MESSAGE_BUFFER_SIZE);
-  platformStartCommand(sfxState.mainWindow, sfxState.messageBuffer, arguments, sfxState.extractDir);
+  // The command is split into program and arguments before anything is
+  // expanded: a blank in the destination (in %ExtractDir%) must never
+  // change which program starts.
+  char program[260];
+  const char* arguments = splitCommandLine(program, config.runCommand, sizeof program);
+  char* expandedProgram = sfxState.messageBuffer;
+  char* expandedArguments = sfxState.messageBuffer + MESSAGE_BUFFER_SIZE / 2;
+  expandCommandPart(arguments, expandedArguments, MESSAGE_BUFFER_SIZE / 2);
+  expandCommandPart(program, expandedProgram, MESSAGE_BUFFER_SIZE / 2);
+  platformStartCommand(sfxState.mainWindow, expandedProgram, expandedArguments,
+                       sfxState.extractDir);
 }
