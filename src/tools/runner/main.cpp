@@ -1,6 +1,8 @@
 // kasumiro: the native runner. Runs the passes of the self-extracting stub
 // over a self-extracting file named on the command line, which plays the
 // part of the program's own image.
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -8,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "extract/entry_header.h"
 #include "extract/passes.h"
@@ -37,27 +41,37 @@ void usage() {
       stderr);
 }
 
-// A native path (UTF-8, possibly relative) as an absolute CP932 path.
-bool toCorePath(const char* path, char* out, size_t size) {
-  char absolute[PATH_MAX + 2];
-  if (path[0] == '/') {
-    std::snprintf(absolute, sizeof absolute, "%s", path);
-  } else {
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) return false;
-    if (std::snprintf(absolute, sizeof absolute, "%s/%s", cwd, path) >=
-        static_cast<int>(sizeof absolute))
-      return false;
-  }
-  return utf8ToCp932(absolute, out, size);
+// Slots of the native paths the core sees only as stand-ins.
+constexpr int DESTINATION_SLOT = 0;
+constexpr int IMAGE_SLOT = 1;
+
+// A path from the command line made absolute, whatever its length and
+// characters: it is the user's and reaches the system unchanged.
+std::string absoluteNative(const char* path) {
+  if (path[0] == '/') return path;
+  char* cwd = getcwd(nullptr, 0);
+  std::string result = cwd ? cwd : ".";
+  std::free(cwd);
+  return result + "/" + path;
 }
 
-bool setSelf(const char* file) {
+void setSelf(const char* file) {
   resetSfxState();
-  if (!toCorePath(file, sfxState.selfPath, sizeof sfxState.selfPath)) {
-    std::fprintf(stderr, "kasumiro: path too long: %s\n", file);
+  setNativeRoot(IMAGE_SLOT, absoluteNative(file).c_str(), sfxState.selfPath);
+}
+
+// The configured destination (CP932, expanded by loadConfig) as the native
+// destination. False when it holds bytes that are not CP932 text: it would
+// name another folder once converted.
+bool useConfiguredDestination(const char* configured) {
+  char unquoted[EXTRACT_DIR_SIZE];
+  char utf8[4 * EXTRACT_DIR_SIZE];
+  char back[EXTRACT_DIR_SIZE];
+  unquotePath(unquoted, configured);
+  if (!nativePath(unquoted, utf8, sizeof utf8) || !utf8ToCp932(utf8, back, sizeof back) ||
+      std::strcmp(back, unquoted) != 0)
     return false;
-  }
+  setNativeRoot(DESTINATION_SLOT, absoluteNative(utf8).c_str(), sfxState.extractDir);
   return true;
 }
 
@@ -91,12 +105,11 @@ int commandExtract(int argc, char** argv) {
     usage();
     return EXIT_USAGE;
   }
-  if (!setSelf(argv[i])) return EXIT_FAILED;
+  setSelf(argv[i]);
+  // A destination from the command line is used as it is; the core sees
+  // its stand-in, and only member names are converted.
   char tail[EXTRACT_DIR_SIZE] = "";
-  if (argc - i == 2 && !toCorePath(argv[i + 1], tail, sizeof tail)) {
-    std::fprintf(stderr, "kasumiro: destination path too long: %s\n", argv[i + 1]);
-    return EXIT_FAILED;
-  }
+  if (argc - i == 2) setNativeRoot(DESTINATION_SLOT, absoluteNative(argv[i + 1]).c_str(), tail);
   posixRunCommands = run;
   if (!loadConfig(tail)) {
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
@@ -105,7 +118,12 @@ int commandExtract(int argc, char** argv) {
   if (terminalHost.overwriteSilent) sfxState.config.flags |= FLAG_OVERWRITE;
   if (!runExtraction(nullptr, MODE_NOTICE)) return EXIT_FAILED;
 
-  unquotePath(sfxState.extractDir, sfxState.config.defaultDir);
+  if (tail[0]) {
+    std::strcpy(sfxState.extractDir, tail);
+  } else if (!useConfiguredDestination(sfxState.config.defaultDir)) {
+    std::fputs("kasumiro: the configured destination is not a valid path; name one\n", stderr);
+    return EXIT_FAILED;
+  }
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigaction(SIGINT, &action, nullptr);
@@ -114,12 +132,16 @@ int commandExtract(int argc, char** argv) {
   bool ok = runExtraction(nullptr, MODE_SCAN) && runExtraction(nullptr, MODE_EXTRACT);
   terminalEndProgress();
   if (posixLastCommand.started && !run) {
-    std::printf("command (not run; --run starts it): '%s' %s  [in %s]\n", posixLastCommand.program,
-                posixLastCommand.arguments, posixLastCommand.directory);
+    static char program[4096], arguments[4096], directory[4096];
+    escapeForDisplay(posixLastCommand.program, program, sizeof program, false);
+    escapeForDisplay(posixLastCommand.arguments, arguments, sizeof arguments, false);
+    escapeForDisplay(posixLastCommand.directory, directory, sizeof directory, false);
+    std::printf("command (not run; --run starts it): '%s' %s  [in %s]\n", program, arguments,
+                directory);
   }
   if (ok && !terminalHost.quiet && isatty(STDOUT_FILENO)) {
-    char dir[1024];
-    if (nativePath(sfxState.extractDir, dir, sizeof dir))
+    static char dir[16384];
+    if (cp932ToDisplay(sfxState.extractDir, dir, sizeof dir, false))
       std::printf("extracted %llu bytes into %s\n",
                   static_cast<unsigned long long>(sfxState.progress.total), dir);
   }
@@ -127,7 +149,7 @@ int commandExtract(int argc, char** argv) {
 }
 
 int commandList(const char* file) {
-  if (!setSelf(file)) return EXIT_FAILED;
+  setSelf(file);
   if (!loadConfig("")) {
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
     return EXIT_FAILED;
@@ -155,7 +177,7 @@ int commandList(const char* file) {
 }
 
 int commandTest(const char* file) {
-  if (!setSelf(file)) return EXIT_FAILED;
+  setSelf(file);
   if (!loadConfig("")) {
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
     return EXIT_FAILED;
@@ -172,7 +194,7 @@ void printField(const char* label, const char* cp932) {
 }
 
 int commandInfo(const char* file) {
-  if (!setSelf(file)) return EXIT_FAILED;
+  setSelf(file);
   if (!loadConfig("")) {
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
     return EXIT_FAILED;
@@ -190,9 +212,24 @@ int commandInfo(const char* file) {
   return EXIT_OK;
 }
 
+// Descriptors 0 to 2 are never left free: a file opened later would take
+// one, and the questions would read their answers from the archive's own
+// bytes (or the output would go into a file). A closed one reads as empty.
+void holdStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  holdStandardDescriptors();
   if (argc < 3) {
     usage();
     return EXIT_USAGE;

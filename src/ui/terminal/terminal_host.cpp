@@ -16,7 +16,7 @@ namespace {
 bool progressShown = false;
 bool clockStarted = false;
 struct timespec firstProgress;
-char statusText[1024];
+char statusText[4096];
 int lastPercent = -1;
 
 // Extractions shorter than this show no bar at all.
@@ -37,10 +37,12 @@ bool readAnswer(char* line, int size) {
 
 }  // namespace
 
-void printCp932(void* stream, const char* text) {
-  char utf8[4096];
-  if (!cp932ToUtf8(text, utf8, sizeof utf8)) std::snprintf(utf8, sizeof utf8, "%s", text);
-  std::fputs(utf8, static_cast<FILE*>(stream));
+void printCp932(void* stream, const char* text, bool multiline) {
+  // Room for the longest text the core makes (1023 bytes, each escaped) and
+  // native paths of any length in it.
+  static char shown[16384];
+  if (!cp932ToDisplay(text, shown, sizeof shown, multiline)) std::strcpy(shown, "?");
+  std::fputs(shown, static_cast<FILE*>(stream));
 }
 
 void terminalEndProgress() {
@@ -62,7 +64,7 @@ bool hostAskYesNo(HostWindow, const char* text, const char* caption) {
   std::fputs("--- ", stdout);
   printCp932(stdout, caption);
   std::fputs(" ---\n", stdout);
-  printCp932(stdout, text);
+  printCp932(stdout, text, true);
   std::fputs("\n---\n", stdout);
   if (terminalHost.assumeYes) return true;
   std::fputs("Continue? [y/N] ", stdout);
@@ -108,7 +110,7 @@ int hostAskOverwrite(HostWindow, const char* path, const char* caption) {
 
 void hostSetItemText(HostWindow, int id, const char* text) {
   if (id != ID_STATUS_LINE) return;
-  if (!cp932ToUtf8(text, statusText, sizeof statusText)) statusText[0] = 0;
+  if (!cp932ToDisplay(text, statusText, sizeof statusText, false)) statusText[0] = 0;
 }
 
 void hostSendCommand(HostWindow, int command, intptr_t value) {

@@ -10,7 +10,8 @@ struct TerminalHostOptions {
 };
 extern TerminalHostOptions terminalHost;
 
-// Prints a CP932 text to a stream as UTF-8.
-void printCp932(void* stream, const char* text);
+// Prints a CP932 text to a stream as UTF-8, control characters escaped
+// (line feeds and tabs kept when multiline).
+void printCp932(void* stream, const char* text, bool multiline = false);
 // Clears the progress line, if one is shown.
 void terminalEndProgress();
