@@ -1,9 +1,25 @@
 #include "ui/dialog_logic.h"
 
+#include <cstring>
+
 #include "paths/path_strings.h"
 #include "startup/sfx_state.h"
 
 bool acceptDestination(const char* boxText, char* extractDir) {
+  extractDir[0] = 0;
+  const char* text = boxText;
+  while (*text == ' ' || *text == '\t') ++text;
+  // The path's bytes: inside the quotes, or the whole rest. A quote that is
+  // never closed, or a path that extractDir cannot hold whole, is refused:
+  // cutting it would name another folder than the one the user chose.
+  const char* end;
+  if (*text == '"') {
+    end = std::strchr(++text, '"');
+    if (!end) return false;
+  } else {
+    end = text + std::strlen(text);
+  }
+  if (end - text > EXTRACT_DIR_SIZE - 1) return false;
   unquotePath(extractDir, boxText);
   if (!boxText[0]) return false;
   return (extractDir[0] == '\\' && extractDir[1] == '\\') ||

@@ -7,7 +7,8 @@
 
 // Strips the directory box text into extractDir (EXTRACT_DIR_SIZE bytes)
 // and tells whether it is a full path: "\\..." or "?:\...". An empty box
-// text is refused.
+// text, a quote that is never closed and a path longer than extractDir holds
+// are refused (extractDir is then empty or the stripped text).
 bool acceptDestination(const char* boxText, char* extractDir);
 
 struct OptionBoxes {

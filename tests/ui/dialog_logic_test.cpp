@@ -27,15 +27,28 @@ TEST_P(DestinationTest, OnlyFullPathsAreAccepted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DestinationTest,
-    ::testing::Values(DestinationCase{"   ", false, ""}, DestinationCase{"\"\"", false, ""},
-                      DestinationCase{"", false, ""}, DestinationCase{"C:dir", false, "C:dir"},
-                      DestinationCase{"\\dir", false, "\\dir"},
-                      DestinationCase{"dir", false, "dir"}, DestinationCase{"C:\\", true, "C:\\"},
-                      DestinationCase{"1:\\x", true, "1:\\x"},
-                      DestinationCase{"\\\\server\\share", true, "\\\\server\\share"},
-                      DestinationCase{"\"C:\\Program Files\\x\"", true, "C:\\Program Files\\x"},
-                      DestinationCase{"\"C:\\a\" b", true, "C:\\a"},
-                      DestinationCase{" \tC:\\x ", true, "C:\\x "}));
+    ::testing::Values(
+        DestinationCase{"   ", false, ""}, DestinationCase{"\"\"", false, ""},
+        DestinationCase{"", false, ""}, DestinationCase{"C:dir", false, "C:dir"},
+        DestinationCase{"\\dir", false, "\\dir"}, DestinationCase{"dir", false, "dir"},
+        DestinationCase{"C:\\", true, "C:\\"}, DestinationCase{"1:\\x", true, "1:\\x"},
+        DestinationCase{"\\\\server\\share", true, "\\\\server\\share"},
+        DestinationCase{"\"C:\\Program Files\\x\"", true, "C:\\Program Files\\x"},
+        DestinationCase{"\"C:\\a\" b", true, "C:\\a"}, DestinationCase{" \tC:\\x ", true, "C:\\x "},
+        // Never cut short or left open: that would be another folder.
+        DestinationCase{"\"C:\\My Dir", false, ""}, DestinationCase{"\"", false, ""}));
+
+TEST(DestinationLengthTest, APathLongerThanTheBufferIsRefusedWhole) {
+  char dir[EXTRACT_DIR_SIZE];
+  const std::string longest = "C:\\" + std::string(EXTRACT_DIR_SIZE - 4, 'd');
+  EXPECT_TRUE(acceptDestination(longest.c_str(), dir));
+  EXPECT_EQ(dir, longest);
+  EXPECT_TRUE(acceptDestination(("\"" + longest + "\"").c_str(), dir));
+  // What Browse may write: a 259-byte folder between quotes.
+  const std::string chosen = "\"C:\\" + std::string(256, 'd') + "\"";
+  EXPECT_FALSE(acceptDestination(chosen.c_str(), dir));
+  EXPECT_FALSE(acceptDestination((longest + "x").c_str(), dir));
+}
 
 }  // namespace
 

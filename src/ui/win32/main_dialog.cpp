@@ -39,8 +39,11 @@ static void initialise(HWND dialog) {
 }
 
 static BOOL extract(HWND dialog) {
-  char text[256];
-  GetDlgItemTextA(dialog, IDC_DIRECTORY, text, sizeof text);
+  // Room for everything the program itself puts into the box (a chosen
+  // folder of 259 bytes and its quotes): a longer text is refused whole
+  // rather than read short.
+  char* text = sfxState.messageBuffer;
+  GetDlgItemTextA(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
   if (!acceptDestination(text, sfxState.extractDir)) {
     char caption[128];
     LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_DEFAULT_TITLE, caption,
@@ -56,8 +59,10 @@ static BOOL extract(HWND dialog) {
   SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
   sfxState.extracting = 1;
   sfxState.progress.total = 0;
-  if (runExtraction(dialog, MODE_SCAN)) runExtraction(dialog, MODE_EXTRACT);
-  EndDialog(dialog, 1);
+  // 1 when everything was extracted; 2 when the Scan or Extract pass failed
+  // or was cancelled, so that a script that starts the program can tell.
+  const bool done = runExtraction(dialog, MODE_SCAN) && runExtraction(dialog, MODE_EXTRACT);
+  EndDialog(dialog, done ? 1 : 2);
   return TRUE;
 }
 
