@@ -268,4 +268,31 @@ TEST_F(RunnerTest, ControlCharactersFromTheArchiveAreShownEscaped) {
       << extract.out;
 }
 
+// ---------------------------------------------------------------------------
+// What else a user hands the runner.
+
+TEST_F(RunnerTest, PlainArchivesWorkAndOtherFilesAreRefusedInOneLine) {
+  testkit::writeFile((scratch / "work" / "plain.lzh").string(),
+                     buildArchive({fileMember("p.txt", bytesOf("plain"), '5')}));
+  testkit::writeFile((scratch / "work" / "text.txt").string(), bytesOf("just some text\n"));
+  EXPECT_EQ(listedNames(runner("l plain.lzh").out), std::vector<std::string>{"p.txt"});
+  EXPECT_EQ(runner("t plain.lzh").status, 0);
+  // Without a destination, into the current directory.
+  EXPECT_EQ(runner("x plain.lzh").status, 0);
+  EXPECT_EQ(slurp(scratch / "work" / "p.txt"), "plain");
+  EXPECT_EQ(runner("x -d elsewhere plain.lzh").status, 0);
+  EXPECT_EQ(slurp(scratch / "work" / "elsewhere" / "p.txt"), "plain");
+
+  for (const char* verb : {"l", "t", "x", "info"}) {
+    SCOPED_TRACE(verb);
+    const RunResult text = runner(std::string(verb) + " text.txt");
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(text.err,
+              "kasumiro: text.txt is neither a self-extracting file nor an LZH archive\n");
+    const RunResult missing = runner(std::string(verb) + " missing.exe");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "kasumiro: cannot open missing.exe: No such file or directory\n");
+  }
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // kasumiro: the native runner. Runs the passes of the self-extracting stub
 // over a self-extracting file named on the command line, which plays the
-// part of the program's own image.
+// part of the program's own image, or over a plain LZH archive.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "extract/entry_header.h"
 #include "extract/passes.h"
@@ -20,6 +21,7 @@
 #include "platform/posix/platform_posix.h"
 #include "platform/posix/text.h"
 #include "startup/config.h"
+#include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "ui/terminal/terminal_host.h"
 
@@ -29,16 +31,40 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-void usage() {
+const char* const VERSION_TEXT = "kasumiro " KASUMIRO_VERSION "\n";
+
+const char* const EXTRACT_HELP =
+    "usage: kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]\n"
+    "Extracts FILE (a self-extracting file or an LZH archive) into DEST; without\n"
+    "one, into the configured destination (the current directory for an archive).\n"
+    "  -y       answer Yes to the notice text\n"
+    "  -o       overwrite existing files without asking\n"
+    "  --run    start the configured command afterwards (it is only shown otherwise)\n"
+    "  -d DEST  the destination (the same as naming it after FILE)\n"
+    "Exit status: 0 when everything was extracted, 1 on any failure or refusal.\n";
+const char* const LIST_HELP =
+    "usage: kasumiro l FILE\n"
+    "Lists the members of FILE: sizes, method, CRC-16, time (UTC) and name.\n";
+const char* const TEST_HELP =
+    "usage: kasumiro t FILE\n"
+    "Decodes every member of FILE and checks its CRC-16; writes nothing.\n";
+const char* const INFO_HELP =
+    "usage: kasumiro info FILE\n"
+    "Shows the configuration block of a self-extracting file.\n";
+
+void usage(FILE* stream) {
   std::fputs(
-      "usage: kasumiro x [-y] [-o] [--run] FILE [DEST]   extract (DEST: the configured one)\n"
-      "       kasumiro l FILE                            list the members\n"
-      "       kasumiro t FILE                            test every member, write nothing\n"
-      "       kasumiro info FILE                         show the configuration block\n"
-      "  -y     answer Yes to the notice text\n"
-      "  -o     overwrite existing files without asking\n"
-      "  --run  start the configured command afterwards (it is only shown otherwise)\n",
-      stderr);
+      "usage: kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]   extract\n"
+      "       kasumiro l FILE                                      list the members\n"
+      "       kasumiro t FILE                                      test every member\n"
+      "       kasumiro info FILE                                   show the configuration\n"
+      "       kasumiro VERB --help, kasumiro --version\n",
+      stream);
+}
+
+int usageError() {
+  usage(stderr);
+  return EXIT_USAGE;
 }
 
 // Slots of the native paths the core sees only as stand-ins.
@@ -55,9 +81,49 @@ std::string absoluteNative(const char* path) {
   return result + "/" + path;
 }
 
-void setSelf(const char* file) {
+enum FileKind { KIND_NONE, KIND_SFX, KIND_ARCHIVE };
+
+// Names the image for the core and tells what it is: a self-extracting
+// file (the marker of the DOS header), an LZH archive from its first byte,
+// or neither (said in one line).
+FileKind setSelf(const char* file) {
   resetSfxState();
-  setNativeRoot(IMAGE_SLOT, absoluteNative(file).c_str(), sfxState.selfPath);
+  const std::string native = absoluteNative(file);
+  setNativeRoot(IMAGE_SLOT, native.c_str(), sfxState.selfPath);
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "kasumiro: cannot open %s: %s\n", file, std::strerror(errno));
+    return KIND_NONE;
+  }
+  uint8_t head[64] = {};
+  const ssize_t got = read(fd, head, sizeof head);
+  close(fd);
+  if (got >= 0x2E && head[0] == 'M' && head[1] == 'Z' &&
+      !std::memcmp(head + 0x24, "LHA's SFX ", 10))
+    return KIND_SFX;
+  // An archive starts with a member header ("-lh5-" behind its size) or is
+  // the end marker alone.
+  if ((got == 1 && head[0] == 0) || (got >= 21 && head[2] == '-' && head[3] == 'l' &&
+                                     (head[4] == 'h' || head[4] == 'z') && head[6] == '-'))
+    return KIND_ARCHIVE;
+  std::fprintf(stderr, "kasumiro: %s is neither a self-extracting file nor an LZH archive\n", file);
+  return KIND_NONE;
+}
+
+// The configuration of the file: the block of a self-extracting file, or
+// for a plain archive the defaults of an empty block with the archive at 0.
+bool loadFileConfig(FileKind kind, const char* tail) {
+  if (kind == KIND_SFX) {
+    if (loadConfig(tail)) return true;
+    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
+    return false;
+  }
+  SfxConfig& config = sfxState.config;
+  std::memset(&config, 0, sizeof config);
+  copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
+  copyTextBounded(config.defaultDir, tail, sizeof config.defaultDir);
+  sfxState.autoRun = 0;
+  return true;
 }
 
 // The configured destination (CP932, expanded by loadConfig) as the native
@@ -88,38 +154,46 @@ void printFileTime(FileTime time) {
 
 int commandExtract(int argc, char** argv) {
   bool run = false;
-  int i = 0;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (!std::strcmp(argv[i], "-y"))
+  const char* destination = nullptr;
+  std::vector<const char*> operands;
+  for (int i = 0; i < argc; ++i) {
+    const char* a = argv[i];
+    if (!std::strcmp(a, "--help")) {
+      std::fputs(EXTRACT_HELP, stdout);
+      return EXIT_OK;
+    } else if (!std::strcmp(a, "-y")) {
       terminalHost.assumeYes = true;
-    else if (!std::strcmp(argv[i], "-o"))
+    } else if (!std::strcmp(a, "-o")) {
       terminalHost.overwriteSilent = true;
-    else if (!std::strcmp(argv[i], "--run"))
+    } else if (!std::strcmp(a, "--run")) {
       run = true;
-    else {
-      usage();
-      return EXIT_USAGE;
+    } else if (!std::strcmp(a, "-d") && i + 1 < argc && !destination) {
+      destination = argv[++i];
+    } else if (a[0] == '-' && a[1]) {
+      return usageError();
+    } else {
+      operands.push_back(a);
     }
   }
-  if (argc - i < 1 || argc - i > 2) {
-    usage();
-    return EXIT_USAGE;
-  }
-  setSelf(argv[i]);
+  if (operands.size() == 2 && !destination)
+    destination = operands[1];
+  else if (operands.size() != 1)
+    return usageError();
+  const FileKind kind = setSelf(operands[0]);
+  if (kind == KIND_NONE) return EXIT_FAILED;
   // A destination from the command line is used as it is; the core sees
   // its stand-in, and only member names are converted.
   char tail[EXTRACT_DIR_SIZE] = "";
-  if (argc - i == 2) setNativeRoot(DESTINATION_SLOT, absoluteNative(argv[i + 1]).c_str(), tail);
+  if (destination) setNativeRoot(DESTINATION_SLOT, absoluteNative(destination).c_str(), tail);
   posixRunCommands = run;
-  if (!loadConfig(tail)) {
-    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
-    return EXIT_FAILED;
-  }
+  if (!loadFileConfig(kind, tail)) return EXIT_FAILED;
   if (terminalHost.overwriteSilent) sfxState.config.flags |= FLAG_OVERWRITE;
   if (!runExtraction(nullptr, MODE_NOTICE)) return EXIT_FAILED;
 
   if (tail[0]) {
     std::strcpy(sfxState.extractDir, tail);
+  } else if (kind == KIND_ARCHIVE) {
+    setNativeRoot(DESTINATION_SLOT, absoluteNative(".").c_str(), sfxState.extractDir);
   } else if (!useConfiguredDestination(sfxState.config.defaultDir)) {
     std::fputs("kasumiro: the configured destination is not a valid path; name one\n", stderr);
     return EXIT_FAILED;
@@ -149,11 +223,8 @@ int commandExtract(int argc, char** argv) {
 }
 
 int commandList(const char* file) {
-  setSelf(file);
-  if (!loadConfig("")) {
-    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
-    return EXIT_FAILED;
-  }
+  const FileKind kind = setSelf(file);
+  if (kind == KIND_NONE || !loadFileConfig(kind, "")) return EXIT_FAILED;
   if (!openArchive()) return EXIT_FAILED;
   std::printf("%12s %12s %-5s %-4s %-19s %s\n", "size", "packed", "meth", "crc", "time (UTC)",
               "name");
@@ -177,38 +248,37 @@ int commandList(const char* file) {
 }
 
 int commandTest(const char* file) {
-  setSelf(file);
-  if (!loadConfig("")) {
-    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
-    return EXIT_FAILED;
-  }
+  const FileKind kind = setSelf(file);
+  if (kind == KIND_NONE || !loadFileConfig(kind, "")) return EXIT_FAILED;
   bool ok = runExtraction(nullptr, MODE_TEST);
   std::puts(ok ? "all members are intact" : "the archive is damaged");
   return ok ? EXIT_OK : EXIT_FAILED;
 }
 
 void printField(const char* label, const char* cp932) {
-  std::printf("%-14s ", label);
+  std::printf("%-11s ", label);
   printCp932(stdout, cp932);
   std::fputc('\n', stdout);
 }
 
 int commandInfo(const char* file) {
-  setSelf(file);
-  if (!loadConfig("")) {
-    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
-    return EXIT_FAILED;
+  const FileKind kind = setSelf(file);
+  if (kind == KIND_NONE) return EXIT_FAILED;
+  if (kind == KIND_ARCHIVE) {
+    std::puts("an LZH archive without a configuration block (not self-extracting)");
+    return EXIT_OK;
   }
+  if (!loadFileConfig(kind, "")) return EXIT_FAILED;
+  // The labels are the names of the packer's options.
   const SfxConfig& c = sfxState.config;
-  std::printf("%-14s %u (0x%X)\n", "archive at", c.archiveOffset, c.archiveOffset);
+  std::printf("%-11s %u (0x%X)\n", "archive at", c.archiveOffset, c.archiveOffset);
   printField("title", c.title);
   printField("message", c.message);
-  printField("destination", c.defaultDir);
+  printField("dir", c.defaultDir);
   printField("prompt", c.prompt);
   printField("command", c.runCommand);
-  std::printf("%-14s 0x%08X (restore attributes %s, overwrite %s)\n", "flags", c.flags,
-              c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off",
-              c.flags & FLAG_OVERWRITE ? "on" : "off");
+  std::printf("%-11s %s\n", "overwrite", c.flags & FLAG_OVERWRITE ? "on" : "off");
+  std::printf("%-11s %s\n", "attributes", c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off");
   return EXIT_OK;
 }
 
@@ -228,21 +298,32 @@ void holdStandardDescriptors() {
 
 }  // namespace
 
+// Runs a verb that takes FILE alone (with --help).
+int singleFileVerb(int argc, char** argv, const char* help, int (*verb)(const char*)) {
+  if (argc == 1 && !std::strcmp(argv[0], "--help")) {
+    std::fputs(help, stdout);
+    return EXIT_OK;
+  }
+  if (argc != 1 || (argv[0][0] == '-' && argv[0][1])) return usageError();
+  return verb(argv[0]);
+}
+
 int main(int argc, char** argv) {
   holdStandardDescriptors();
-  if (argc < 3) {
-    usage();
-    return EXIT_USAGE;
-  }
+  if (argc < 2) return usageError();
   const char* command = argv[1];
-  if (!std::strcmp(command, "x")) return commandExtract(argc - 2, argv + 2);
-  if (argc != 3) {
-    usage();
-    return EXIT_USAGE;
+  if (!std::strcmp(command, "--version")) {
+    std::fputs(VERSION_TEXT, stdout);
+    return EXIT_OK;
   }
-  if (!std::strcmp(command, "l")) return commandList(argv[2]);
-  if (!std::strcmp(command, "t")) return commandTest(argv[2]);
-  if (!std::strcmp(command, "info")) return commandInfo(argv[2]);
-  usage();
-  return EXIT_USAGE;
+  if (!std::strcmp(command, "--help")) {
+    usage(stdout);
+    return EXIT_OK;
+  }
+  if (!std::strcmp(command, "x")) return commandExtract(argc - 2, argv + 2);
+  if (!std::strcmp(command, "l")) return singleFileVerb(argc - 2, argv + 2, LIST_HELP, commandList);
+  if (!std::strcmp(command, "t")) return singleFileVerb(argc - 2, argv + 2, TEST_HELP, commandTest);
+  if (!std::strcmp(command, "info"))
+    return singleFileVerb(argc - 2, argv + 2, INFO_HELP, commandInfo);
+  return usageError();
 }
