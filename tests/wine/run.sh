@@ -62,9 +62,9 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
   if why32=$("$WITH_I386" --check); then
     run32=1
     archs+=(i686)
-    echo "wine e2e: i686 runs $why32"
+    [ "${only_arch:-i686}" = i686 ] && echo "wine e2e: i686 runs $why32"
   else
-    echo "wine e2e: SKIP i686: $why32"
+    [ "${only_arch:-i686}" = i686 ] && echo "wine e2e: SKIP i686: $why32"
   fi
   if [ -n "$only_arch" ]; then
     if [[ " ${archs[*]} " != *" $only_arch "* ]]; then
