@@ -62,9 +62,9 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
   if why32=$("$WITH_I386" --check); then
     run32=1
     archs+=(i686)
-    [ "${only_arch:-i686}" = i686 ] && echo "wine e2e: i686 runs $why32"
-  else
-    [ "${only_arch:-i686}" = i686 ] && echo "wine e2e: SKIP i686: $why32"
+  fi
+  if [ "${only_arch:-i686}" = i686 ]; then
+    if ((run32)); then echo "wine e2e: i686 runs $why32"; else echo "wine e2e: SKIP i686: $why32"; fi
   fi
   if [ -n "$only_arch" ]; then
     if [[ " ${archs[*]} " != *" $only_arch "* ]]; then
@@ -101,7 +101,7 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
   # x86_64 alone too), so that the wineserver, the prefix and every Wine
   # process live in the same namespace and the prefix gets its 32-bit parts.
   wrap=()
-  ((run32)) && wrap=("$WITH_I386")
+  if ((run32)); then wrap=("$WITH_I386"); fi
   exec "${wrap[@]}" xvfb-run -a -s "-screen 0 1024x768x24" bash "$0"
 fi
 
