@@ -277,6 +277,9 @@ EOF
   # command and Cancel.
   lzh "$S/plain.lzh" o5 "$T" readme.txt
   sfx "$L/plain.exe" "$S/plain.lzh" --dir '%SystemDir%\Kasumiro Test'
+  # Longer than the program's 255 bytes: refused, never cut to a sibling.
+  local long_dir
+  long_dir=$(printf 'd%.0s' {1..300})
   begin "$arch: directory box, full-path rule, Browse, options without a command, Cancel"
   drive directory <<EOF
 start $W\\plain.exe
@@ -307,6 +310,18 @@ wait error3 class=#32770 owner=main
 text error3 65535 '$full_path'
 click error3 1
 gone error3
+settext main 1001 '"C:\\never closed'
+click main 1
+wait error4 class=#32770 owner=main
+text error4 65535 '$full_path'
+click error4 1
+gone error4
+settext main 1001 'C:\\$long_dir'
+click main 1
+wait error5 class=#32770 owner=main
+text error5 65535 '$full_path'
+click error5 1
+gone error5
 settext main 1001 '"C:\\windows"'
 click main 1004
 wait browser class=#32770 owner=main
@@ -340,6 +355,8 @@ EOF
   shots error-full-path folder-browser
   absent "$WINEPREFIX/drive_c/windows/system32/Kasumiro Test"
   absent "$L/relative"
+  absent "$WINEPREFIX/drive_c/never closed"
+  absent "$WINEPREFIX/drive_c/$(printf 'd%.0s' {1..255})"
   finish
 
   begin "$arch: the command-line tail replaces the configured directory"
@@ -453,6 +470,34 @@ EOF
   fi
   finish
 
+  # The destination is the user's: its dots and blanks stay as typed, and a
+  # blank in it cannot change which program the command starts (the command
+  # is split before %ExtractDir% is expanded).
+  sfx "$L/kept.exe" "$S/post.lzh" --dir "$W\\up\\..\\kept dir" \
+    --command '%ExtractDir%\kasumiro-record-args.exe alpha'
+  begin "$arch: the destination is used as typed and the command keeps its program"
+  KASUMIRO_RECORD="$W\\kept-record.txt" drive kept <<EOF
+start $W\\kept.exe
+wait main class=#32770 owner=none
+text main 1001 '"$W\\up\\..\\kept dir"'
+click main 1
+exit 1
+waitfile $W\\kept-record.txt
+EOF
+  same_file "$P/a.txt" "$L/kept dir/a.txt"
+  same_file "$P/docs/b.txt" "$L/kept dir/docs/b.txt"
+  absent "$L/up/_."
+  if [ -f "$L/kept-record.txt" ]; then
+    tr -d '\r' <"$L/kept-record.txt" >"$S/kept-record.txt"
+    grep -qxF "argc=1" "$S/kept-record.txt" || bad "the command did not get one argument"
+    grep -qxF "arg1=alpha" "$S/kept-record.txt" || bad "the argument is not alpha"
+    grep -qF "kept dir\\kasumiro-record-args.exe" "$S/kept-record.txt" ||
+      bad "the command line does not name the extracted program"
+  else
+    bad "the command did not run"
+  fi
+  finish
+
   # A damaged member: its box names its output path under the configured
   # title; nothing after it is written and the command does not run.
   local D=$S/damaged
@@ -478,7 +523,7 @@ exists error 1 yes
 exists error 6 no
 shot error '$B\\error-damaged.bmp'
 click error 1
-exit 1
+exit 2
 noprocess kasumiro-record-args.exe
 EOF
   shots error-damaged
@@ -508,7 +553,7 @@ wait error class=#32770 owner=main
 text error caption 'Truncated'
 contains error 65535 'truncated.exe" $broken'
 click error 1
-exit 1
+exit 2
 EOF
   absent "$L/truncated"
   finish
@@ -531,7 +576,7 @@ wait error class=#32770 owner=main
 text error caption 'Locked'
 text error 65535 '"C:\\e2e/$arch/locked/b.txt" $writeError'
 click error 1
-exit 1
+exit 2
 EOF
   same_file "$K/a.txt" "$L/locked/a.txt"
   has_text "$L/locked/b.txt" "$(printf 'held by another program\r')"
@@ -586,7 +631,7 @@ click main 1
 wait question class=#32770 owner=main
 text question 1003 'C:\\e2e/$arch/overwrite-cancel/a.txt'
 key question escape
-exit 1
+exit 2
 EOF
   for f in a b c d; do has_text "$L/overwrite-cancel/$f.txt" "old $f"$'\r'; done
   finish
@@ -669,7 +714,7 @@ wait question class=#32770 owner=main
 text question 1003 'C:\\e2e/$arch/cancel/numbers.txt'
 click question 6
 click main 2
-exit 1
+exit 2
 EOF
   same_file "$G/a-first.txt" "$L/cancel/a-first.txt"
   absent "$L/cancel/numbers.txt"
