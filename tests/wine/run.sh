@@ -650,6 +650,9 @@ EOF
   absent "$L/cancel/numbers.txt"
   absent "$L/cancel/random.bin"
   finish
+
+  # The same stub in other code pages.
+  . "$ROOT/tests/wine/codepage.sh"
 }
 
 for a in "${archs[@]}"; do run_arch "$a"; done
