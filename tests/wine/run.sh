@@ -651,8 +651,9 @@ EOF
   absent "$L/cancel/random.bin"
   finish
 
-  # The same stub in other code pages.
+  # The same stub in other code pages; its manifest.
   . "$ROOT/tests/wine/codepage.sh"
+  . "$ROOT/tests/wine/manifest.sh"
 }
 
 for a in "${archs[@]}"; do run_arch "$a"; done
