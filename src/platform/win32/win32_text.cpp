@@ -4,8 +4,12 @@ constexpr UINT CP_SHIFT_JIS = 932;
 
 bool win32WideText;
 
+// Wide from Windows 2000 on: the conversions rely on WC_NO_BEST_FIT_CHARS,
+// which older NT systems refuse. Before that, and on the 95 family, the
+// ANSI calls stay, whatever the code page.
 void win32ChooseTextCalls() {
-  win32WideText = GetACP() != CP_SHIFT_JIS && !(GetVersion() & 0x80000000u);
+  DWORD version = GetVersion();
+  win32WideText = GetACP() != CP_SHIFT_JIS && !(version & 0x80000000u) && (version & 0xFF) >= 5;
 }
 
 bool toWide(const char* text, wchar_t* out, int size, bool strict) {

@@ -2,10 +2,11 @@
 //
 // The program works in CP932 (Shift-JIS) throughout. Where the system's ANSI
 // code page is 932, and on the 95 family (which has no working wide calls),
-// the ANSI functions take those bytes as they are. On every other NT system
-// the text is converted to UTF-16 here and the wide functions are called, so
-// that names and messages come out right whatever the system's code page;
-// what the system gives back is converted to CP932 again.
+// the ANSI functions take those bytes as they are. On other NT systems (from
+// Windows 2000 on) the text is converted to UTF-16 here and the wide
+// functions are called, so that names and messages come out right whatever
+// the system's code page; what the system gives back is converted to CP932
+// again.
 #pragma once
 
 #include <windows.h>
