@@ -56,6 +56,7 @@ const char* win32CommandLine() {
   if (win32WideText) {
     const wchar_t* command = GetCommandLineW();
     if (toCp932(command, lstrlenW(command), line, sizeof line, true) >= 0) return line;
+    // A longer line holds no destination the program could take anyway.
   }
   return GetCommandLineA();
 }
