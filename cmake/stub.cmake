@@ -10,6 +10,8 @@ set(KASUMIRO_STUB_SOURCES
   ${KASUMIRO_CORE_SOURCES}
   src/ui/dialog_logic.cpp
   src/platform/win32/platform_win32.cpp
+  src/platform/win32/win32_text.cpp
+  src/ui/win32/ui_text.cpp
   src/ui/win32/host_win32.cpp
   src/ui/win32/main_dialog.cpp
   src/ui/win32/folder_select.cpp

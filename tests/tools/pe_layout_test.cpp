@@ -469,6 +469,16 @@ TEST(PeLayout, SymbolTableIsRefusedOrStripped) {
   EXPECT_EQ(referenceChecksum(b, stripped.optional + 64), rd32(b, stripped.optional + 64));
 }
 
+// (The stub's own manifest is rewritten in stub_manifest_test.cpp.)
+TEST(PeLayout, ManifestLevelIsRefusedWithoutResources) {
+  Layout laid = layOut(buildPe().bytes);
+  Bytes image = laid.bytes;
+  std::string error;
+  EXPECT_FALSE(setManifestExecutionLevel(image, "requireAdministrator", error));
+  EXPECT_NE(std::string::npos, error.find("no resources")) << error;
+  EXPECT_EQ(laid.bytes, image);
+}
+
 TEST(PeChecksum, KnownSmallInputs) {
   struct {
     Bytes data;

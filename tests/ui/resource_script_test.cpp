@@ -345,3 +345,13 @@ TEST_F(ResourceScriptTest, IconGroupHasA32And16PixelSixteenColourImage) {
   EXPECT_EQ(sizes[0], 32);
   EXPECT_EQ(sizes[1], 16);
 }
+
+TEST_F(ResourceScriptTest, ManifestIsTheOneTheLoaderLooksFor) {
+  const Resource* manifest = find(24, 1);  // RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID
+  ASSERT_NE(manifest, nullptr);
+  EXPECT_EQ(manifest->language, 0);  // neutral
+  std::ifstream in(std::string(KASUMIRO_SOURCE_DIR) + "/src/ui/win32/kasumiro.manifest",
+                   std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(manifest->data, file);
+}

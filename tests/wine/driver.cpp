@@ -34,6 +34,8 @@
 //   exit CODE [timeout=S]            wait for the program's end and its code
 //   waitfile PATH [timeout=S]        wait until PATH exists
 //   noprocess EXE [timeout=S]        wait until no process runs image EXE
+//   acp CODEPAGE                     the driver's ANSI code page (which the
+//                                    programs it starts inherit) is CODEPAGE
 //   echo TEXT                        print TEXT
 // windows.h comes before the other Win32 headers.
 // clang-format off
@@ -349,6 +351,9 @@ void Driver::run(const Step& step) {
   const std::string& c = step.command;
   if (c == "echo") {
     return;
+  } else if (c == "acp") {
+    if (GetACP() != static_cast<UINT>(std::atoi(step.arg(0).c_str())))
+      fail("the ANSI code page is " + std::to_string(GetACP()));
   } else if (c == "cwd") {
     cwd_ = widen(step.arg(0));
   } else if (c == "lock") {

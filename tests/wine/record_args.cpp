@@ -3,8 +3,9 @@
 //
 // The record goes to the file named by the environment variable
 // KASUMIRO_RECORD (or record_args.txt in the working directory), as UTF-8
-// lines: "cwd=...", "cmdline=...", "argc=N" and "argN=..." for every argument
-// after the program name. It is written under a temporary name and then
+// lines: "cwd=...", "cmdline=...", "acp=N" (its ANSI code page, which it
+// shares with the program that started it), "argc=N" and "argN=..." for
+// every argument after the program name. It is written under a temporary name and then
 // renamed, so that a reader never sees half a record.
 // windows.h comes before the other Win32 headers.
 // clang-format off
@@ -34,6 +35,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   wchar_t** args = CommandLineToArgvW(line, &count);
 
   std::string record = "cwd=" + utf8(directory) + "\r\ncmdline=" + utf8(line) + "\r\n";
+  record += "acp=" + std::to_string(GetACP()) + "\r\n";
   record += "argc=" + std::to_string(count > 0 ? count - 1 : 0) + "\r\n";
   for (int i = 1; i < count; ++i)
     record += "arg" + std::to_string(i) + "=" + utf8(args[i]) + "\r\n";

@@ -720,6 +720,10 @@ EOF
   absent "$L/cancel/numbers.txt"
   absent "$L/cancel/random.bin"
   finish
+
+  # The same stub in other code pages; its manifest.
+  . "$ROOT/tests/wine/codepage.sh"
+  . "$ROOT/tests/wine/manifest.sh"
 }
 
 for a in "${archs[@]}"; do

@@ -1,21 +1,29 @@
-// The platform seam on Windows: the ANSI Win32 API, with exactly the calls
-// and flags the program has always used.
+// The platform seam on Windows: the Win32 API with exactly the calls and
+// flags the program has always used, in their ANSI form or, where the ANSI
+// code page is not 932, their wide form (see win32_text.h).
 #include <windows.h>
 // (windows.h first: the headers below rely on it)
 #include <shellapi.h>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_text.h"
 
 static HANDLE handleOf(FileHandle file) { return static_cast<HANDLE>(file); }
 
+static HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition,
+                       DWORD flags) {
+  if (win32WideText)
+    return CreateFileW(wide(path), access, share, nullptr, disposition, flags, nullptr);
+  return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+}
+
 FileHandle platformOpenRead(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL);
 }
 
 FileHandle platformCreateOutput(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  return openFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
 // Member names cannot make links on Windows, and the stub has always opened
@@ -27,8 +35,8 @@ FileHandle platformCreateOutputBelow(const char* path, size_t) {
 bool platformNoLinkBelow(const char*, size_t, bool) { return true; }
 
 FileHandle platformOpenNullSink() {
-  return CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return openFile("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL);
 }
 
 bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got) {
@@ -68,31 +76,47 @@ void platformSetFileTime(FileHandle file, FileTime lastWrite) {
   SetFileTime(handleOf(file), nullptr, nullptr, &ft);
 }
 
-bool platformDeleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool platformDeleteFile(const char* path) {
+  return (win32WideText ? DeleteFileW(wide(path)) : DeleteFileA(path)) != FALSE;
+}
 
-bool platformCreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+bool platformCreateDirectory(const char* path) {
+  return (win32WideText ? CreateDirectoryW(wide(path), nullptr)
+                        : CreateDirectoryA(path, nullptr)) != FALSE;
+}
 
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
   // Directories can be opened for their times only on the NT family.
   if (!platformIsNtFamily()) return;
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) return;
   FILETIME ft = toFiletime(lastWrite);
   SetFileTime(h, nullptr, nullptr, &ft);
   CloseHandle(h);
 }
 
-uint32_t platformGetAttributes(const char* path) { return GetFileAttributesA(path); }
+uint32_t platformGetAttributes(const char* path) {
+  return win32WideText ? GetFileAttributesW(wide(path)) : GetFileAttributesA(path);
+}
 
 bool platformSetAttributes(const char* path, uint32_t attributes) {
-  return SetFileAttributesA(path, attributes) != FALSE;
+  return (win32WideText ? SetFileAttributesW(wide(path), attributes)
+                        : SetFileAttributesA(path, attributes)) != FALSE;
 }
 
 uint32_t platformVolumeComponentLength(const char* root) {
   DWORD length = 0, flags = 0;
-  if (!GetVolumeInformationA(root, nullptr, 0, nullptr, &length, &flags, nullptr, 0)) return 0;
-  return length;
+  BOOL ok;
+  if (win32WideText) {
+    const wchar_t* wideRoot = wide(root);
+    // An empty root would ask about the current directory's volume.
+    ok = wideRoot[0] &&
+         GetVolumeInformationW(wideRoot, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
+  } else {
+    ok = GetVolumeInformationA(root, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
+  }
+  return ok ? length : 0;
 }
 
 // Copies at most size - 1 bytes; used where a query's result did not fit.
@@ -101,37 +125,79 @@ static void copyBounded(char* destination, const char* source, uint32_t size) {
   lstrcpynA(destination, source, static_cast<int>(size));
 }
 
-void platformExpandEnvironment(const char* source, char* destination, uint32_t size) {
-  DWORD needed = ExpandEnvironmentStringsA(source, destination, size);
-  // A result that does not fit leaves the text unexpanded rather than cut
-  // somewhere in the middle of a variable's value.
-  if (needed == 0 || needed > size) copyBounded(destination, source, size);
-}
-
 static bool fits(UINT result, uint32_t size) { return result != 0 && result < size; }
 
+// The wide calls write their results here before they go back as CP932.
+static wchar_t wideResult[WIDE_PATH_UNITS];
+
+// A call that names a folder: the ANSI call has written it into buffer, the
+// wide one into wideResult, from where it comes back as a path.
+static bool folderResult(UINT length, char* buffer, uint32_t size) {
+  if (!win32WideText) return fits(length, size);
+  return fits(length, WIDE_PATH_UNITS) && pathToCp932(wideResult, buffer, static_cast<int>(size));
+}
+
+void platformExpandEnvironment(const char* source, char* destination, uint32_t size) {
+  bool expanded;
+  if (win32WideText) {
+    // An expansion that CP932 cannot hold is treated like one that does not
+    // fit.
+    DWORD needed = ExpandEnvironmentStringsW(wide(source), wideResult, WIDE_PATH_UNITS);
+    expanded =
+        fits(needed, WIDE_PATH_UNITS + 1) &&
+        toCp932(wideResult, static_cast<int>(needed) - 1, destination, static_cast<int>(size)) >= 0;
+  } else {
+    DWORD needed = ExpandEnvironmentStringsA(source, destination, size);
+    expanded = needed != 0 && needed <= size;
+  }
+  // A result that does not fit leaves the text unexpanded rather than cut
+  // somewhere in the middle of a variable's value.
+  if (!expanded) copyBounded(destination, source, size);
+}
+
 bool platformCurrentDirectory(char* buffer, uint32_t size) {
-  return fits(GetCurrentDirectoryA(size, buffer), size);
+  return folderResult(win32WideText ? GetCurrentDirectoryW(WIDE_PATH_UNITS, wideResult)
+                                    : GetCurrentDirectoryA(size, buffer),
+                      buffer, size);
 }
 bool platformSystemDirectory(char* buffer, uint32_t size) {
-  return fits(GetSystemDirectoryA(buffer, size), size);
+  return folderResult(win32WideText ? GetSystemDirectoryW(wideResult, WIDE_PATH_UNITS)
+                                    : GetSystemDirectoryA(buffer, size),
+                      buffer, size);
 }
 bool platformWindowsDirectory(char* buffer, uint32_t size) {
-  return fits(GetWindowsDirectoryA(buffer, size), size);
+  return folderResult(win32WideText ? GetWindowsDirectoryW(wideResult, WIDE_PATH_UNITS)
+                                    : GetWindowsDirectoryA(buffer, size),
+                      buffer, size);
 }
 bool platformTempDirectory(char* buffer, uint32_t size) {
-  return fits(GetTempPathA(size, buffer), size);
+  return folderResult(
+      win32WideText ? GetTempPathW(WIDE_PATH_UNITS, wideResult) : GetTempPathA(size, buffer),
+      buffer, size);
 }
 bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
-  return fits(GetShortPathNameA(path, buffer, size), size);
+  return folderResult(win32WideText ? GetShortPathNameW(wide(path), wideResult, WIDE_PATH_UNITS)
+                                    : GetShortPathNameA(path, buffer, size),
+                      buffer, size);
 }
 
 bool platformReadRegistryString(int root, const char* key, const char* valueName, char* buffer,
                                 uint32_t size) {
   HKEY h;
+  // The key names are plain ASCII, the same in every code page.
   if (RegOpenKeyExA(root == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key, 0, KEY_READ, &h) !=
       ERROR_SUCCESS)
     return false;
+  if (win32WideText) {
+    // The values are folders, which come back as other paths do.
+    DWORD bytes = sizeof wideResult - sizeof(wchar_t);
+    LONG result = RegQueryValueExW(h, wide(valueName), nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(wideResult), &bytes);
+    RegCloseKey(h);
+    wideResult[bytes / sizeof(wchar_t)] = 0;
+    return result == ERROR_SUCCESS && wideResult[0] &&
+           pathToCp932(wideResult, buffer, static_cast<int>(size));
+  }
   DWORD length = size;
   LONG result =
       RegQueryValueExA(h, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
@@ -157,18 +223,41 @@ void platformCurrentSystemTime(SystemTime* time) {
   time->milliseconds = st.wMilliseconds;
 }
 
-bool platformIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+// The lead bytes of CP932 (0x81-0x9F, 0xE0-0xFC) as a fixed test: the
+// system's IsDBCSLeadByte answers for its own ANSI code page, which need not
+// be 932, and IsDBCSLeadByteEx costs an import for the same answer.
+bool platformIsLeadByte(unsigned char byte) {
+  return static_cast<unsigned char>((byte ^ 0x20) - 0xA1) < 0x3C;
+}
 
 bool platformHasDeviceNames() { return true; }
 
 int platformLoadString(unsigned id, char* buffer, int size) {
-  int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, size);
+  HINSTANCE module = GetModuleHandleA(nullptr);
+  int length;
+  if (win32WideText) {
+    // With no buffer, LoadStringW gives the resource's own text and length.
+    const wchar_t* text = nullptr;
+    length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length > 0) length = toCp932(text, length, buffer, size);
+    if (length >= size) length = 0;  // the texts are far shorter than the buffers
+  } else {
+    length = LoadStringA(module, id, buffer, size);
+  }
   if (length <= 0 && size > 0) buffer[0] = 0;
   return length;
 }
 
 void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
                           const char* directory) {
-  ShellExecuteA(static_cast<HWND>(ownerWindow), nullptr, program,
-                arguments[0] ? arguments : nullptr, directory, SW_SHOW);
+  HWND owner = static_cast<HWND>(ownerWindow);
+  if (!win32WideText) {
+    ShellExecuteA(owner, nullptr, program, arguments[0] ? arguments : nullptr, directory, SW_SHOW);
+    return;
+  }
+  // A name that cannot be converted comes out empty, which the shell refuses
+  // (and, like any command that fails to start, it is not reported).
+  const wchar_t* wideArguments = wide(arguments);
+  ShellExecuteW(owner, nullptr, wide(program), arguments[0] ? wideArguments : nullptr,
+                wide(directory), SW_SHOW);
 }

@@ -36,6 +36,7 @@ constexpr size_t OH_CHECKSUM = 64;
 constexpr size_t OH_DIRECTORY_COUNT_PE32 = 92;
 constexpr size_t OH_DIRECTORY_COUNT_PE32_PLUS = 108;
 constexpr uint32_t MAX_DIRECTORIES = 16;
+constexpr uint32_t DIRECTORY_RESOURCE = 2;
 constexpr uint32_t DIRECTORY_SECURITY = 4;
 constexpr uint32_t DIRECTORY_DEBUG = 6;
 
@@ -108,6 +109,8 @@ struct LinkedImage {
   std::vector<Section> sections;
   size_t debugDirectory;  // file offset, 0 when there is none
   uint32_t debugEntries;
+  uint32_t resourceAddress;  // RVA of the resource directory, 0 when there is none
+  uint32_t resourceSize;
   uint32_t symbolTable;  // PointerToSymbolTable, 0 when there is none
 };
 
@@ -116,6 +119,9 @@ class Parser {
   Parser(const std::vector<uint8_t>& data, std::string& error) : data_(data), error_(error) {}
 
   bool parse(const LayoutOptions& options, LinkedImage& image);
+  // File offset of [rva, rva + length) inside one section's raw data.
+  bool rvaToFileOffset(const LinkedImage& image, uint32_t rva, uint32_t length,
+                       size_t& offset) const;
 
  private:
   bool fail(const std::string& text) {
@@ -132,9 +138,6 @@ class Parser {
   bool parseSections(LinkedImage& image);
   bool parseDirectories(LinkedImage& image, size_t directories, uint32_t count);
   bool parseSymbolTable(const LayoutOptions& options, LinkedImage& image);
-  // File offset of [rva, rva + length) inside one section's raw data.
-  bool rvaToFileOffset(const LinkedImage& image, uint32_t rva, uint32_t length,
-                       size_t& offset) const;
 
   const std::vector<uint8_t>& data_;
   std::string& error_;
@@ -249,6 +252,8 @@ bool Parser::rvaToFileOffset(const LinkedImage& image, uint32_t rva, uint32_t le
 bool Parser::parseDirectories(LinkedImage& image, size_t directories, uint32_t count) {
   image.debugDirectory = 0;
   image.debugEntries = 0;
+  image.resourceAddress = 0;
+  image.resourceSize = 0;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t address = u32(directories + 8 * i);
     uint32_t size = u32(directories + 8 * i + 4);
@@ -258,6 +263,10 @@ bool Parser::parseDirectories(LinkedImage& image, size_t directories, uint32_t c
     if (i == DIRECTORY_SECURITY) return fail("the image is signed; sign it after the layout");
     if (address < image.sizeOfHeaders)
       return fail("data directory " + std::to_string(i) + " lies in the headers");
+    if (i == DIRECTORY_RESOURCE) {
+      image.resourceAddress = address;
+      image.resourceSize = size;
+    }
   }
   if (count > DIRECTORY_DEBUG) {
     uint32_t address = u32(directories + 8 * DIRECTORY_DEBUG);
@@ -383,5 +392,140 @@ bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>&
   put32(result.data() + checksumOffset,
         peImageChecksum(result.data(), result.size(), checksumOffset));
   out.swap(result);
+  return true;
+}
+
+namespace {
+
+constexpr uint32_t RT_MANIFEST_TYPE = 24;
+constexpr uint32_t MANIFEST_ID = 1;
+constexpr uint32_t RESOURCE_SUBDIRECTORY = 0x80000000u;
+constexpr size_t RESOURCE_DIRECTORY_SIZE = 16;
+constexpr size_t RESOURCE_ENTRY_SIZE = 8;
+constexpr size_t RESOURCE_DATA_ENTRY_SIZE = 16;
+
+// The resource tree: every offset in it is relative to its start and is
+// checked against the directory's size.
+class ResourceTree {
+ public:
+  ResourceTree(const std::vector<uint8_t>& data, size_t base, uint32_t size)
+      : data_(data), base_(base), size_(size) {}
+
+  // The target of the entry of the directory at offset with the numeric id,
+  // or of its first entry when id is 0. False when there is none.
+  bool find(uint32_t directory, uint32_t id, uint32_t& target) const {
+    if (!inside(directory, RESOURCE_DIRECTORY_SIZE)) return false;
+    const uint8_t* d = data_.data() + base_ + directory;
+    size_t entries = size_t{get16(d + 12)} + get16(d + 14);
+    for (size_t i = 0; i < entries; ++i) {
+      uint64_t entry = uint64_t{directory} + RESOURCE_DIRECTORY_SIZE + RESOURCE_ENTRY_SIZE * i;
+      if (!inside(entry, RESOURCE_ENTRY_SIZE)) return false;
+      const uint8_t* e = data_.data() + base_ + entry;
+      if (id == 0 || get32(e) == id) {
+        target = get32(e + 4);
+        return true;
+      }
+    }
+    return false;
+  }
+  // The RVA and size of the data entry at offset.
+  bool dataEntry(uint32_t offset, uint32_t& rva, uint32_t& size) const {
+    if (!inside(offset, RESOURCE_DATA_ENTRY_SIZE)) return false;
+    rva = get32(data_.data() + base_ + offset);
+    size = get32(data_.data() + base_ + offset + 4);
+    return true;
+  }
+
+ private:
+  bool inside(uint64_t offset, uint64_t length) const { return offset + length <= size_; }
+
+  const std::vector<uint8_t>& data_;
+  size_t base_;
+  uint32_t size_;
+};
+
+bool isBlank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Finds the level attribute of the requestedExecutionLevel element in
+// [text, text + length): the value's offset and length, and the blanks
+// that follow its closing quote and may be taken for a longer value.
+bool findLevel(const uint8_t* text, size_t length, size_t& value, size_t& valueLength, size_t& room,
+               std::string& error) {
+  const std::string manifest(text, text + length);
+  size_t element = manifest.find("<requestedExecutionLevel");
+  size_t end = manifest.find('>', element);
+  if (element == std::string::npos || end == std::string::npos) {
+    error = "the manifest requests no execution level";
+    return false;
+  }
+  size_t attribute = element;
+  do {
+    attribute = manifest.find("level=", attribute + 1);
+  } while (attribute < end && !isBlank(text[attribute - 1]));
+  if (attribute >= end || (text[attribute + 6] != '"' && text[attribute + 6] != '\'')) {
+    error = "the manifest's requestedExecutionLevel has no level";
+    return false;
+  }
+  char quote = static_cast<char>(text[attribute + 6]);
+  value = attribute + 7;
+  size_t close = manifest.find(quote, value);
+  if (close >= end) {
+    error = "the manifest's level is not closed";
+    return false;
+  }
+  valueLength = close - value;
+  size_t blanks = 0;
+  while (isBlank(text[close + 1 + blanks])) ++blanks;
+  // Another attribute behind the level keeps one blank before it.
+  char next = static_cast<char>(text[close + 1 + blanks]);
+  room = valueLength + blanks - (next != '/' && next != '>' && blanks > 0 ? 1 : 0);
+  return true;
+}
+
+}  // namespace
+
+bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& level,
+                               std::string& error) {
+  if (level.empty() || level.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                               "abcdefghijklmnopqrstuvwxyz") != std::string::npos) {
+    error = "'" + level + "' is not an execution level";
+    return false;
+  }
+  LinkedImage pe;
+  Parser parser(image, error);
+  if (!parser.parse(LayoutOptions(), pe)) return false;
+  size_t base = 0;
+  if (pe.resourceAddress == 0 ||
+      !parser.rvaToFileOffset(pe, pe.resourceAddress, pe.resourceSize, base)) {
+    error = "the image has no resources";
+    return false;
+  }
+  ResourceTree tree(image, base, pe.resourceSize);
+  uint32_t names = 0, languages = 0, entry = 0, rva = 0, size = 0;
+  size_t manifest = 0;
+  if (!tree.find(0, RT_MANIFEST_TYPE, names) || !(names & RESOURCE_SUBDIRECTORY) ||
+      !tree.find(names & ~RESOURCE_SUBDIRECTORY, MANIFEST_ID, languages) ||
+      !(languages & RESOURCE_SUBDIRECTORY) ||
+      !tree.find(languages & ~RESOURCE_SUBDIRECTORY, 0, entry) || (entry & RESOURCE_SUBDIRECTORY) ||
+      !tree.dataEntry(entry, rva, size) || !parser.rvaToFileOffset(pe, rva, size, manifest)) {
+    error = "the image has no application manifest (resource RT_MANIFEST 1)";
+    return false;
+  }
+  size_t value = 0, valueLength = 0, room = 0;
+  if (!findLevel(image.data() + manifest, size, value, valueLength, room, error)) return false;
+  if (level.size() > room) {
+    error = "the manifest has room for a level of " + std::to_string(room) + " characters, not " +
+            level;
+    return false;
+  }
+  // The value, its quote and the blanks after it are written anew: the
+  // level, the quote, blanks up to where the old ones ended.
+  uint8_t* text = image.data() + manifest + value;
+  uint8_t quote = text[valueLength];
+  std::memset(text, ' ', room + 1);
+  std::memcpy(text, level.data(), level.size());
+  text[level.size()] = quote;
+  size_t checksum = pe.optionalHeader + OH_CHECKSUM;
+  put32(image.data() + checksum, peImageChecksum(image.data(), image.size(), checksum));
   return true;
 }

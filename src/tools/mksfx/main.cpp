@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/posix/text.h"
 #include "startup/sfx_state.h"
 #include "tools/image/dos_part.h"
 #include "tools/image/file_bytes.h"
+#include "tools/image/pe_layout.h"
 
 namespace {
 
@@ -34,7 +36,8 @@ void usage() {
       "  --prompt TEXT    text under the directory box (100 bytes)\n"
       "  --command TEXT   command run after extracting (259 bytes)\n"
       "  --attributes     restore file attributes\n"
-      "  --overwrite      overwrite existing files without asking\n",
+      "  --overwrite      overwrite existing files without asking\n"
+      "  --admin          ask for administrator rights when started (needs --stub)\n",
       stderr);
 }
 
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
   SfxConfig config;
   std::memset(&config, 0, sizeof config);
   const char* stub = nullptr;
+  bool admin = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
     const char* option = argv[i];
@@ -53,6 +57,8 @@ int main(int argc, char** argv) {
       config.flags |= FLAG_RESTORE_ATTRIBUTES;
     else if (!std::strcmp(option, "--overwrite"))
       config.flags |= FLAG_OVERWRITE;
+    else if (!std::strcmp(option, "--admin"))
+      admin = true;
     else if (!hasValue) {
       usage();
       return 2;
@@ -74,7 +80,7 @@ int main(int argc, char** argv) {
     }
     if (!ok) return 1;
   }
-  if (argc - i != 2) {
+  if (argc - i != 2 || (admin && !stub)) {
     usage();
     return 2;
   }
@@ -96,6 +102,11 @@ int main(int argc, char** argv) {
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);
   image.insert(image.end(), archive.begin(), archive.end());
+  std::string error;
+  if (admin && !setManifestExecutionLevel(image, "requireAdministrator", error)) {
+    std::fprintf(stderr, "kasumiro-mksfx: %s: %s\n", stub, error.c_str());
+    return 1;
+  }
   if (!writeFileBytes(output, image)) {
     std::fprintf(stderr, "kasumiro-mksfx: cannot write %s\n", output);
     return 1;

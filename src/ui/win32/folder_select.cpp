@@ -6,6 +6,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "platform/win32/win32_text.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "ui/dialog_logic.h"
@@ -14,21 +15,33 @@
 
 static int CALLBACK browseCallback(HWND window, UINT notification, LPARAM, LPARAM data) {
   if (notification != BFFM_INITIALIZED) return 0;
-  SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+  SendMessageA(window, win32WideText ? BFFM_SETSELECTIONW : BFFM_SETSELECTIONA, TRUE, data);
   return 1;
 }
 
 int browseWithShell(HWND owner, char* path, const char* title) {
   IMalloc* allocator = nullptr;
   if (FAILED(SHGetMalloc(&allocator))) return 0;
-  char* buffer = static_cast<char*>(allocator->Alloc(260));
+  // Wide, the shell writes the path in UTF-16, and a short form may replace
+  // it (pathToCp932).
+  char* buffer =
+      static_cast<char*>(allocator->Alloc(win32WideText ? sizeof(wchar_t) * WIDE_PATH_UNITS : 260));
   if (!buffer) {
     allocator->Release();
     return 0;
   }
-  BROWSEINFOA info = {};
+  // BROWSEINFOA and BROWSEINFOW differ only in the type of their texts.
+  BROWSEINFOW info = {};
   info.hwndOwner = owner;
-  info.lpszTitle = title;
+  wchar_t wideTitle[128], wideSeed[260];
+  info.lpszTitle = reinterpret_cast<const wchar_t*>(title);
+  LPARAM seed = reinterpret_cast<LPARAM>(path);
+  if (win32WideText) {
+    toWide(title, wideTitle, 128, false);
+    info.lpszTitle = wideTitle;
+    toWide(path, wideSeed, 260, true);
+    seed = reinterpret_cast<LPARAM>(wideSeed);
+  }
   HRESULT com = 1;
   if (useNewBrowseStyle(GetVersion())) {
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
@@ -38,12 +51,21 @@ int browseWithShell(HWND owner, char* path, const char* title) {
   }
   if (path[0]) {
     info.lpfn = browseCallback;
-    info.lParam = reinterpret_cast<LPARAM>(path);
+    info.lParam = seed;
   }
   int result = 0;
-  LPITEMIDLIST item = SHBrowseForFolderA(&info);
+  LPITEMIDLIST item = win32WideText ? SHBrowseForFolderW(&info)
+                                    : SHBrowseForFolderA(reinterpret_cast<BROWSEINFOA*>(&info));
   if (item) {
-    if (SHGetPathFromIDListA(item, buffer)) {
+    if (win32WideText) {
+      wchar_t* wide = reinterpret_cast<wchar_t*>(buffer);
+      char chosen[260];
+      // A folder that CP932 cannot name counts as no file-system folder.
+      if (SHGetPathFromIDListW(item, wide) && pathToCp932(wide, chosen, sizeof chosen)) {
+        lstrcpyA(path, chosen);
+        result = 1;
+      }
+    } else if (SHGetPathFromIDListA(item, buffer)) {
       lstrcpyA(path, buffer);
       result = 1;
     }

@@ -8,22 +8,20 @@
 #include "ui/win32/win32_ui.h"
 
 void hostErrorBox(HostWindow owner, const char* text, const char* caption) {
-  MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR | MB_OK);
+  messageBox(static_cast<HWND>(owner), text, caption, MB_ICONERROR | MB_OK);
 }
 
 bool hostAskYesNo(HostWindow owner, const char* text, const char* caption) {
-  return MessageBoxA(static_cast<HWND>(owner), text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return messageBox(static_cast<HWND>(owner), text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 int hostAskOverwrite(HostWindow owner, const char*, const char*) {
   // The dialog shows currentPath under the configured title.
-  return static_cast<int>(DialogBoxParamA(static_cast<HINSTANCE>(sfxState.instance),
-                                          MAKEINTRESOURCEA(IDD_OVERWRITE), static_cast<HWND>(owner),
-                                          overwriteDialogProc, 0));
+  return static_cast<int>(dialogBox(IDD_OVERWRITE, static_cast<HWND>(owner), overwriteDialogProc));
 }
 
 void hostSetItemText(HostWindow window, int id, const char* text) {
-  if (window) SetDlgItemTextA(static_cast<HWND>(window), id, text);
+  if (window) setItemText(static_cast<HWND>(window), id, text);
 }
 
 void hostSendCommand(HostWindow window, int command, intptr_t value) {
@@ -43,8 +41,8 @@ void hostPumpMessages(HostWindow dialog) {
 INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowTextA(dialog, sfxState.config.title);
-      SetDlgItemTextA(dialog, IDC_EXISTING_PATH, sfxState.currentPath);
+      setText(dialog, sfxState.config.title);
+      setItemText(dialog, IDC_EXISTING_PATH, sfxState.currentPath);
       SendDlgItemMessageA(dialog, IDC_QUESTION_ICON, STM_SETICON,
                           reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)), 0);
       centerWindow(dialog);

@@ -6,6 +6,7 @@
 
 #include "extract/passes.h"
 #include "paths/path_strings.h"
+#include "platform/platform.h"
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
@@ -25,10 +26,10 @@ void centerWindow(HWND window) {
 
 static void initialise(HWND dialog) {
   const SfxConfig& config = sfxState.config;
-  SetWindowTextA(dialog, config.title);
-  if (config.message[0]) SetDlgItemTextA(dialog, IDC_LABEL, config.message);
-  SetDlgItemTextA(dialog, IDC_DIRECTORY, config.defaultDir);
-  SetDlgItemTextA(dialog, IDC_STATUS, config.prompt);
+  setText(dialog, config.title);
+  if (config.message[0]) setItemText(dialog, IDC_LABEL, config.message);
+  setItemText(dialog, IDC_DIRECTORY, config.defaultDir);
+  setItemText(dialog, IDC_STATUS, config.prompt);
   SendDlgItemMessageA(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
   SendMessageA(dialog, WM_SETICON, ICON_BIG,
                reinterpret_cast<LPARAM>(LoadIconA(static_cast<HINSTANCE>(sfxState.instance),
@@ -43,12 +44,11 @@ static BOOL extract(HWND dialog) {
   // folder of 259 bytes and its quotes): a longer text is refused whole
   // rather than read short.
   char* text = sfxState.messageBuffer;
-  GetDlgItemTextA(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
+  getItemText(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
   if (!acceptDestination(text, sfxState.extractDir)) {
     char caption[128];
-    LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_DEFAULT_TITLE, caption,
-                sizeof caption);
-    MessageBoxA(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
+    platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
+    messageBox(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
     return FALSE;
   }
   EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
@@ -67,11 +67,11 @@ static BOOL extract(HWND dialog) {
 }
 
 static void browse(HWND dialog) {
-  GetDlgItemTextA(dialog, IDC_DIRECTORY, sfxState.messageBuffer, 260);
+  getItemText(dialog, IDC_DIRECTORY, sfxState.messageBuffer, 260);
   unquotePath(sfxState.currentPath, sfxState.messageBuffer);
   if (!chooseFolder(dialog, sfxState.currentPath)) return;
   quotePathIfSpaced(sfxState.currentPath, sfxState.messageBuffer, MESSAGE_BUFFER_SIZE);
-  SetDlgItemTextA(dialog, IDC_DIRECTORY, sfxState.messageBuffer);
+  setItemText(dialog, IDC_DIRECTORY, sfxState.messageBuffer);
 }
 
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -93,8 +93,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       browse(dialog);
       return FALSE;
     case IDC_OPTIONS:
-      DialogBoxParamA(static_cast<HINSTANCE>(sfxState.instance), MAKEINTRESOURCEA(IDD_OPTIONS),
-                      dialog, optionsDialogProc, 0);
+      dialogBox(IDD_OPTIONS, dialog, optionsDialogProc);
       return FALSE;
     case CMD_PROGRESS:
       SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
@@ -115,9 +114,9 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
       CheckDlgButton(dialog, IDC_AUTO_RUN, boxes.autoRun ? BST_CHECKED : BST_UNCHECKED);
       char format[20];
       char line[280];
-      LoadStringA(static_cast<HINSTANCE>(sfxState.instance), MSG_COMMAND, format, sizeof format);
+      platformLoadString(MSG_COMMAND, format, sizeof format);
       formatMessage(line, sizeof line, format, sfxState.config.runCommand);
-      SetDlgItemTextA(dialog, IDC_COMMAND_LINE, line);
+      setItemText(dialog, IDC_COMMAND_LINE, line);
     } else {
       EnableWindow(GetDlgItem(dialog, IDC_AUTO_RUN), FALSE);
       EnableWindow(GetDlgItem(dialog, IDC_COMMAND_LINE), FALSE);

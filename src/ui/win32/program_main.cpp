@@ -4,6 +4,8 @@
 #include <commctrl.h>
 
 #include "extract/passes.h"
+#include "platform/platform.h"
+#include "platform/win32/win32_text.h"
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/program_start.h"
@@ -18,23 +20,23 @@ int programMain(HINSTANCE instance, const char* commandTail) {
   InitCommonControls();
   // The configured title is not known yet: start-up errors use the default.
   char caption[128];
-  LoadStringA(instance, MSG_DEFAULT_TITLE, caption, sizeof caption);
+  platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
   if (!isSupportedWindows(GetVersion())) {
-    MessageBoxA(nullptr, loadMessage(MSG_NEEDS_WIN95), caption, MB_ICONERROR | MB_OK);
+    messageBox(nullptr, loadMessage(MSG_NEEDS_WIN95), caption, MB_ICONERROR | MB_OK);
     return 0;
   }
-  GetModuleFileNameA(instance, sfxState.selfPath, SELF_PATH_SIZE);
+  win32ModulePath(instance, sfxState.selfPath, SELF_PATH_SIZE);
   if (!loadConfig(commandTail)) {
-    MessageBoxA(nullptr, loadMessage(MSG_ARCHIVE_BROKEN), caption, MB_ICONERROR | MB_OK);
+    messageBox(nullptr, loadMessage(MSG_ARCHIVE_BROKEN), caption, MB_ICONERROR | MB_OK);
     return 0;
   }
   if (!runExtraction(nullptr, MODE_NOTICE)) return 0;
-  return static_cast<int>(
-      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0));
+  return static_cast<int>(dialogBox(IDD_MAIN, nullptr, mainDialogProc));
 }
 
 // The process entry: no C runtime start-up, nothing to construct.
 extern "C" void __stdcall kasumiroEntry() {
+  win32ChooseTextCalls();
   ExitProcess(static_cast<UINT>(
-      programMain(GetModuleHandleA(nullptr), commandLineTail(GetCommandLineA()))));
+      programMain(GetModuleHandleA(nullptr), commandLineTail(win32CommandLine()))));
 }

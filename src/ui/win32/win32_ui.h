@@ -15,3 +15,12 @@ INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 int chooseFolder(HWND owner, char* path);
 int browseWithShell(HWND owner, char* path, const char* title);
 int browseWithFileDialog(HWND owner, char* path, const char* title);
+
+// Texts are CP932 (see platform/win32/win32_text.h for the calls used).
+int messageBox(HWND owner, const char* text, const char* caption, UINT type);
+void setText(HWND window, const char* text);
+void setItemText(HWND dialog, int id, const char* text);
+// Reads at most size - 1 bytes, cut at a character boundary; the length.
+int getItemText(HWND dialog, int id, char* buffer, int size);
+// Runs the dialog template id of the program modally.
+INT_PTR dialogBox(int id, HWND owner, DLGPROC procedure);

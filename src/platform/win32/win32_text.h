@@ -1,0 +1,51 @@
+// Text at the Win32 boundary, shared by the platform layer and the dialogs.
+//
+// The program works in CP932 (Shift-JIS) throughout. Where the system's ANSI
+// code page is 932, and on the 95 family (which has no working wide calls),
+// the ANSI functions take those bytes as they are. On other NT systems (from
+// Windows 2000 on) the text is converted to UTF-16 here and the wide
+// functions are called, so that names and messages come out right whatever
+// the system's code page; what the system gives back is converted to CP932
+// again.
+#pragma once
+
+#include <windows.h>
+
+// Wide calls in use; chosen once by win32ChooseTextCalls at start-up.
+extern bool win32WideText;
+void win32ChooseTextCalls();
+
+// The longest text handed across: a message box text, a status line.
+constexpr int WIDE_TEXT_UNITS = 1024;
+// The longest path: the core's current-path buffer.
+constexpr int WIDE_PATH_UNITS = 520;
+
+// CP932 to UTF-16, zero-terminated in out (size units). With strict, bytes
+// that are not CP932 fail, since a name handed to the file system must not
+// change on the way; otherwise they show as the default character. False
+// (out empty) when it fails or does not fit.
+bool toWide(const char* text, wchar_t* out, int size, bool strict);
+
+// The same into the next of a few rotating buffers of WIDE_TEXT_UNITS, for
+// the argument of a call: valid until three more conversions have been
+// made. A text that cannot be converted comes out empty, which every file
+// function refuses.
+const wchar_t* wide(const char* text, bool strict = true);
+
+// UTF-16 (length units) to CP932, zero-terminated in out (size bytes).
+// Returns the byte length, or -1 (out empty) when the text does not fit or
+// a character has no CP932 form; with lossy, the default character stands
+// for such a character instead.
+int toCp932(const wchar_t* text, int length, char* out, int size, bool lossy = false);
+
+// A path the system gave back, into CP932: false when neither its long form
+// nor its short (8.3) form can be represented or fits. The short form, when
+// tried, replaces path (WIDE_PATH_UNITS).
+bool pathToCp932(wchar_t* path, char* out, int size);
+
+// The process's command line as CP932. Characters without a CP932 form
+// become the default character: they can only be in the program's own path,
+// which is skipped, or in a destination that then fails like any bad name.
+const char* win32CommandLine();
+// The path of module as CP932 into buffer (empty when it cannot be had).
+void win32ModulePath(HMODULE module, char* buffer, int size);
