@@ -111,7 +111,7 @@ wait error class=#32770 owner=main caption='壊れた書庫'
 text error 65535 '"$shown-2/壊れた.txt" $broken'
 shot error '$B\\cp-$tag-error.bmp'
 click error 1
-exit 1
+exit 2
 EOF
   shots "cp-$tag-error"
   same_file "$cp_tree/表.txt" "$out-2/表.txt"
