@@ -1,12 +1,5 @@
 #include "lzh/huffman_table.h"
 
-#include "extract/abort_guard.h"
-#include "startup/messages.h"
-#include "startup/sfx_state.h"
-
-uint16_t leftChild[HUFFMAN_NODE_COUNT];
-uint16_t rightChild[HUFFMAN_NODE_COUNT];
-
 // Sums the code space in 32 bits instead of modulo 65536: an over-full array
 // whose total is a multiple of 65536 would otherwise pass and fill past the
 // table or the node arrays.
@@ -28,14 +21,10 @@ bool isUsableCode(int symbolCount, const uint8_t* codeLengths) {
   return countLengths(symbolCount, codeLengths, count);
 }
 
-static void brokenArchive() {
-  reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-  raiseAbort();
-}
-
-void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits, uint16_t* table) {
+bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits, uint16_t* table,
+                      HuffmanNodes& nodes) {
   uint16_t count[MAX_CODE_LENGTH + 1];
-  if (!countLengths(symbolCount, codeLengths, count)) brokenArchive();
+  if (!countLengths(symbolCount, codeLengths, count)) return false;
 
   uint32_t start[MAX_CODE_LENGTH + 2];
   uint32_t weight[MAX_CODE_LENGTH + 1];
@@ -44,7 +33,7 @@ void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     weight[len] = 1u << (MAX_CODE_LENGTH - len);
     start[len + 1] = start[len] + count[len] * weight[len];
   }
-  if (start[MAX_CODE_LENGTH + 1] == 0) return;  // no code at all: nothing to write
+  if (start[MAX_CODE_LENGTH + 1] == 0) return true;  // no code at all: nothing to write
 
   const int jut = MAX_CODE_LENGTH - tableBits;
   const uint32_t tableSize = 1u << tableBits;
@@ -57,30 +46,43 @@ void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
   if (i != 0)
     for (; i < tableSize; ++i) table[i] = 0;
 
+  uint16_t* const left = nodes.leftChild;
+  uint16_t* const right = nodes.rightChild;
   int avail = symbolCount;
   for (int s = 0; s < symbolCount; ++s) {
-    int len = codeLengths[s];
+    const int len = codeLengths[s];
     if (len == 0) continue;
-    uint32_t next = start[len] + weight[len];
+    const uint32_t next = start[len] + weight[len];
     if (len <= tableBits) {
-      for (uint32_t k = start[len]; k < next; ++k) table[k] = static_cast<uint16_t>(s);
+      const uint16_t entry = tableEntry(static_cast<unsigned>(s), static_cast<unsigned>(len));
+      for (uint32_t k = start[len]; k < next; ++k) table[k] = entry;
     } else {
-      uint16_t* cursor = &table[start[len] >> jut];
+      // A complete code never needs more nodes than the arrays hold, and a
+      // long code's first bits never fall on a short code's entry; the
+      // tests keep the arrays safe whatever an earlier build left in them.
+      uint16_t& root = table[start[len] >> jut];
+      if (root == 0) {
+        if (avail >= HUFFMAN_NODE_COUNT) return false;
+        left[avail] = right[avail] = 0;
+        root = tableEntry(static_cast<unsigned>(avail++), ENTRY_NODE);
+      }
+      unsigned node = entrySymbol(root);
+      if (entryLength(root) != ENTRY_NODE || node >= HUFFMAN_NODE_COUNT) return false;
       uint32_t bits = start[len] << tableBits;
-      for (int k = len - tableBits; k > 0; --k) {
+      uint16_t* cursor = (bits & 0x8000) ? &right[node] : &left[node];
+      for (int k = len - tableBits - 1; k > 0; --k) {
+        bits <<= 1;
         if (*cursor == 0) {
-          // A complete code never needs more nodes than this; the test keeps
-          // the node arrays safe whatever earlier builds left in them.
-          if (avail >= HUFFMAN_NODE_COUNT) brokenArchive();
-          leftChild[avail] = rightChild[avail] = 0;
+          if (avail >= HUFFMAN_NODE_COUNT) return false;
+          left[avail] = right[avail] = 0;
           *cursor = static_cast<uint16_t>(avail++);
         }
-        if (*cursor >= HUFFMAN_NODE_COUNT) brokenArchive();
-        cursor = (bits & 0x8000) ? &rightChild[*cursor] : &leftChild[*cursor];
-        bits <<= 1;
+        if (*cursor >= HUFFMAN_NODE_COUNT) return false;
+        cursor = (bits & 0x8000) ? &right[*cursor] : &left[*cursor];
       }
       *cursor = static_cast<uint16_t>(s);
     }
     start[len] = next;
   }
+  return true;
 }
