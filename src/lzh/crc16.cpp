@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && !defined(LZH_COMPACT)
+#include <immintrin.h>
+#define LZH_CRC_CARRYLESS 1
+#endif
+
 namespace {
 
 constexpr CrcTable buildTable(uint16_t polynomial) {
@@ -57,10 +62,68 @@ uint16_t updateCrcSliced(const CrcTable& table, uint16_t crc, const uint8_t* dat
   return updateCrcBytewise(table, crc, data, length);
 }
 
+#if defined(LZH_CRC_CARRYLESS)
+namespace {
+
+// Carry-less multiplication folds the data 64 bytes at a time into four
+// 16-byte remainders, then those into one, which the table finishes. With
+// the bytes of a block loaded little-endian, bit k stands for x^(127-k) of
+// the block's polynomial: the first 8 bytes (low half) are its high part.
+// Folding a block across n bits multiplies its high half by x^(n+64) and its
+// low half by x^n modulo the polynomial; the constants below are those
+// residues times x^-1 (the product of two such 64-bit halves comes out one
+// bit short of the block's bit order), each a 16-bit residue in reflected
+// order at the top of its 64 bits.
+constexpr long long FOLD_128_HIGH = static_cast<long long>(0xCCD0000000000000ull);  // x^191
+constexpr long long FOLD_128_LOW = static_cast<long long>(0xC100000000000000ull);   // x^127
+constexpr long long FOLD_512_HIGH = static_cast<long long>(0xC450000000000000ull);  // x^575
+constexpr long long FOLD_512_LOW = static_cast<long long>(0x8101000000000000ull);   // x^511
+
+__attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i x, __m128i next,
+                                                           __m128i constants) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, constants, 0x00),
+                                     _mm_clmulepi64_si128(x, constants, 0x11)),
+                       next);
+}
+
+__attribute__((target("pclmul,sse2"))) uint16_t updateCrcCarryless(const CrcTable& table,
+                                                                   uint16_t crc,
+                                                                   const uint8_t* data,
+                                                                   size_t length) {
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const __m128i by128 = _mm_set_epi64x(FOLD_128_LOW, FOLD_128_HIGH);
+  const __m128i by512 = _mm_set_epi64x(FOLD_512_LOW, FOLD_512_HIGH);
+  // The running value enters as the first two bytes, as in the table update.
+  __m128i x0 = _mm_xor_si128(load(data), _mm_cvtsi32_si128(crc));
+  __m128i x1 = load(data + 16);
+  __m128i x2 = load(data + 32);
+  __m128i x3 = load(data + 48);
+  data += 64;
+  length -= 64;
+  for (; length >= 64; data += 64, length -= 64) {
+    x0 = fold(x0, load(data), by512);
+    x1 = fold(x1, load(data + 16), by512);
+    x2 = fold(x2, load(data + 32), by512);
+    x3 = fold(x3, load(data + 48), by512);
+  }
+  __m128i x = fold(fold(fold(x0, x1, by128), x2, by128), x3, by128);
+  for (; length >= 16; data += 16, length -= 16) x = fold(x, load(data), by128);
+  uint8_t rest[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), x);
+  return updateCrcSliced(table, updateCrcSliced(table, 0, rest, 16), data, length);
+}
+
+}  // namespace
+#endif
+
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length) {
 #if defined(LZH_COMPACT)
   return updateCrcBytewise(table, crc, data, length);
 #else
+#if defined(LZH_CRC_CARRYLESS)
+  if (length >= 64 && __builtin_cpu_supports("pclmul"))
+    return updateCrcCarryless(table, crc, data, length);
+#endif
   return updateCrcSliced(table, crc, data, length);
 #endif
 }

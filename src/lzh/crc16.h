@@ -19,8 +19,10 @@ struct CrcTable {
 
 void makeCrcTable(CrcTable& table, uint16_t polynomial);
 
-// Continues crc over length bytes with the table. The compact build (the
-// stub) folds one byte at a time with slice 0 alone; both give the same
+// Continues crc over length bytes with the table (of polynomial 0xA001
+// where the processor multiplies without carries: long runs are folded that
+// way and only their last 16 bytes go through the table). The compact build
+// (the stub) takes one byte at a time with slice 0 alone. All give the same
 // value.
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);

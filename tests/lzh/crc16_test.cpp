@@ -94,17 +94,23 @@ TEST_F(Crc16Test, SplitFeedingEqualsOneCall) {
   }
 }
 
-// Eight bytes at a time must give what one byte at a time gives, for every
-// length around the group size, from every alignment and start value.
-TEST_F(Crc16Test, SlicedUpdateEqualsBytewise) {
+// Eight bytes at a time, and the folding of long runs, must give what one
+// byte at a time gives, for every length around the group sizes, from every
+// alignment and start value.
+TEST_F(Crc16Test, WideUpdatesEqualBytewise) {
   std::mt19937 random(11);
-  std::vector<uint8_t> data(100);
+  std::vector<uint8_t> data(65536 + 300);
   for (auto& b : data) b = static_cast<uint8_t>(random());
-  for (size_t offset = 0; offset < 8; ++offset) {
-    for (size_t length = 0; length + offset <= data.size(); ++length) {
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= 300; ++length) lengths.push_back(length);
+  for (size_t length : {1000, 4096, 65535, 65536}) lengths.push_back(length);
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t length : lengths) {
       const uint16_t start = static_cast<uint16_t>(random());
-      ASSERT_EQ(updateCrcSliced(table, start, data.data() + offset, length),
-                updateCrcBytewise(table, start, data.data() + offset, length))
+      const uint16_t expected = updateCrcBytewise(table, start, data.data() + offset, length);
+      ASSERT_EQ(updateCrcSliced(table, start, data.data() + offset, length), expected)
+          << "offset " << offset << ", length " << length;
+      ASSERT_EQ(updateCrc(table, start, data.data() + offset, length), expected)
           << "offset " << offset << ", length " << length;
     }
   }
