@@ -39,7 +39,7 @@ bool allZero(const uint8_t* lengths, int count) {
 
 // Copies a match of length bytes from distance bytes back. Byte by byte in
 // effect: a match longer than its distance repeats what it has just written.
-// Writes up to 7 bytes past the match (into bytes not decoded yet).
+// Writes up to 15 bytes past the match (into bytes not decoded yet).
 inline void copyMatch(uint8_t* out, uint32_t distance, unsigned length) {
   const uint8_t* from = out - distance;
   uint8_t* const end = out + length;
@@ -47,7 +47,15 @@ inline void copyMatch(uint8_t* out, uint32_t distance, unsigned length) {
   do *out++ = *from++;
   while (out < end);
 #else
-  if (distance >= 8) {
+  if (distance >= 16) {
+    do {
+      uint8_t chunk[16];
+      std::memcpy(chunk, from, 16);
+      std::memcpy(out, chunk, 16);
+      out += 16;
+      from += 16;
+    } while (out < end);
+  } else if (distance >= 8) {
     do {
       uint64_t word;
       std::memcpy(&word, from, 8);
@@ -240,12 +248,13 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
 #define LZH_SAVE_BITS() (input.bitBuffer = bits, input.bitCount = count, input.next = next)
 #define LZH_LOAD_BITS() \
   (bits = input.bitBuffer, count = input.bitCount, next = input.next, end = input.end)
+#define LZH_LOAD_WORD()                                                                 \
+  (bits |= BitInput::loadWord(next) >> count, next += (BIT_WORD_BITS - 1 - count) >> 3, \
+   count |= REFILL_BITS)
 #define LZH_REFILL()                                             \
   do {                                                           \
     if (end - next >= static_cast<ptrdiff_t>(sizeof(BitWord))) { \
-      bits |= BitInput::loadWord(next) >> count;                 \
-      next += (BIT_WORD_BITS - 1 - count) >> 3;                  \
-      count |= REFILL_BITS;                                      \
+      LZH_LOAD_WORD();                                           \
     } else {                                                     \
       LZH_SAVE_BITS();                                           \
       input.refillSlow();                                        \
@@ -253,8 +262,86 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     }                                                            \
   } while (0)
 #define LZH_CONSUME(n) (bits <<= (n), count -= (n))
+#define LZH_TOP(n) (bits >> (BIT_WORD_BITS - (n)))
 
-  while (out < stop) {
+  for (;;) {
+#if !defined(LZH_COMPACT)
+    // The fast loop: while a word can be loaded from the buffer without a
+    // check, the window has room for three more bytes and the block three
+    // more codes. After one refill, a 64-bit look-ahead holds three literal
+    // codes of up to 12 bits or one whole match (16 + 16 + 15 bits).
+    if (BIT_WORD_BITS == 64) {
+      const uint8_t* const loadLimit = end - sizeof(BitWord);
+      while (next <= loadLimit && stop - out > 3 && remaining > 3) {
+        LZH_LOAD_WORD();
+        uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
+        if (entry < LITERAL_ENTRY_LIMIT) {
+          LZH_CONSUME(entryLength(entry));
+          *out++ = static_cast<uint8_t>(entrySymbol(entry));
+          entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
+          if (entry >= LITERAL_ENTRY_LIMIT) {
+            --remaining;
+            continue;
+          }
+          LZH_CONSUME(entryLength(entry));
+          *out++ = static_cast<uint8_t>(entrySymbol(entry));
+          entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
+          if (entry >= LITERAL_ENTRY_LIMIT) {
+            remaining -= 2;
+            continue;
+          }
+          LZH_CONSUME(entryLength(entry));
+          *out++ = static_cast<uint8_t>(entrySymbol(entry));
+          remaining -= 3;
+          continue;
+        }
+        unsigned symbol;
+        if (entryLength(entry) != ENTRY_NODE) {
+          symbol = entrySymbol(entry);
+          LZH_CONSUME(entryLength(entry));
+        } else {
+          const uint32_t found =
+              walkTree(nodes, entrySymbol(entry), CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, bits);
+          if (found == WALK_FAILED) {
+            input.fail(LZH_BROKEN);
+            goto done;
+          }
+          symbol = found & 0xFFFF;
+          LZH_CONSUME(found >> 16);
+        }
+        --remaining;
+        if (symbol < 256) {
+          *out++ = static_cast<uint8_t>(symbol);
+          continue;
+        }
+        const unsigned length = symbol - 253;
+        entry = positions[LZH_TOP(PT_TABLE_BITS)];
+        unsigned distance;
+        if (entryLength(entry) != ENTRY_NODE) {
+          distance = entrySymbol(entry);
+          LZH_CONSUME(entryLength(entry));
+        } else {
+          const uint32_t found =
+              walkTree(nodes, entrySymbol(entry), positionCount, PT_TABLE_BITS, ptLengths, bits);
+          if (found == WALK_FAILED) {
+            input.fail(LZH_BROKEN);
+            goto done;
+          }
+          distance = found & 0xFFFF;
+          LZH_CONSUME(found >> 16);
+        }
+        if (distance > 1) {
+          const unsigned extra = distance - 1;
+          distance = 1u << extra | static_cast<unsigned>(LZH_TOP(extra));
+          LZH_CONSUME(extra);
+        }
+        copyMatch(out, distance + 1, length);
+        out += length;
+      }
+    }
+#endif
+    // One code at a time, with every check.
+    if (out >= stop) break;
     if (remaining == 0) {
       LZH_SAVE_BITS();
       const bool ok = readBlockHeader();
@@ -264,7 +351,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     }
     --remaining;
     LZH_REFILL();
-    uint16_t entry = chars[bits >> (BIT_WORD_BITS - CHAR_TABLE_BITS)];
+    uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
     unsigned symbol;
     if (entryLength(entry) != ENTRY_NODE) {
       symbol = entrySymbol(entry);
@@ -284,10 +371,9 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
       continue;
     }
     const unsigned length = symbol - 253;
-    // A 64-bit look-ahead holds a match's three codes (16 + 16 + 15 bits)
-    // after one refill; a 32-bit one is refilled before each.
+    // A 32-bit look-ahead is refilled before each code of a match.
     if (BIT_WORD_BITS < 64) LZH_REFILL();
-    entry = positions[bits >> (BIT_WORD_BITS - PT_TABLE_BITS)];
+    entry = positions[LZH_TOP(PT_TABLE_BITS)];
     unsigned distance;
     if (entryLength(entry) != ENTRY_NODE) {
       distance = entrySymbol(entry);
@@ -305,20 +391,25 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     if (distance > 1) {
       if (BIT_WORD_BITS < 64) LZH_REFILL();
       const unsigned extra = distance - 1;
-      distance = 1u << extra | static_cast<unsigned>(bits >> (BIT_WORD_BITS - extra));
+      distance = 1u << extra | static_cast<unsigned>(LZH_TOP(extra));
       LZH_CONSUME(extra);
     }
     copyMatch(out, distance + 1, length);
     out += length;
   }
+#if !defined(LZH_COMPACT)
+done:
+#endif
   LZH_SAVE_BITS();
   blockRemaining = remaining;
   return out;
 
 #undef LZH_SAVE_BITS
 #undef LZH_LOAD_BITS
+#undef LZH_LOAD_WORD
 #undef LZH_REFILL
 #undef LZH_CONSUME
+#undef LZH_TOP
 }
 
 bool LzhBlockDecoder::handOver(const uint8_t* data, uint32_t count, const LzhSink& sink) {

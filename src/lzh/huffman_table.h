@@ -27,9 +27,12 @@ constexpr uint16_t tableEntry(unsigned symbol, unsigned length) {
 }
 constexpr unsigned entrySymbol(uint16_t entry) { return entry >> ENTRY_LENGTH_BITS; }
 constexpr unsigned entryLength(uint16_t entry) { return entry & ((1u << ENTRY_LENGTH_BITS) - 1); }
-// A table without any code: its entries lead to node 0, which no build
-// creates (nodes start at the symbol count), so a lookup there fails.
-constexpr uint16_t EMPTY_TABLE_ENTRY = tableEntry(0, ENTRY_NODE);
+// A table without any code: its entries lead to a node number past the node
+// arrays, so a lookup there fails.
+constexpr uint16_t EMPTY_TABLE_ENTRY = tableEntry(0x7FF, ENTRY_NODE);
+// In the character table, the entries below this one are the literal bytes
+// with codes of up to 12 bits: one comparison tells them apart.
+constexpr uint16_t LITERAL_ENTRY_LIMIT = tableEntry(256, 0);
 
 // Fills table (2^tableBits entries) and the nodes for the code given by its
 // lengths. False when the array does not describe a complete code (or holds
