@@ -112,7 +112,9 @@ void hostSetItemText(HostWindow, int id, const char* text) {
 }
 
 void hostSendCommand(HostWindow, int command, intptr_t value) {
-  if (command != CMD_PROGRESS || terminalHost.quiet || !isatty(STDERR_FILENO)) return;
+  // Asked once: progress comes every 64 KiB of output.
+  static const bool barShown = isatty(STDERR_FILENO);
+  if (command != CMD_PROGRESS || terminalHost.quiet || !barShown) return;
   if (!clockStarted) {
     clock_gettime(CLOCK_MONOTONIC, &firstProgress);
     clockStarted = true;
