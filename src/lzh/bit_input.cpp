@@ -55,10 +55,17 @@ void BitInput::refillSlow() {
   }
   // Within the margin a word load at next stays inside the padding: next
   // lies at most (INPUT_OVERRUN_BITS + BIT_WORD_BITS) / 8 bytes past end.
-  bitBuffer |= loadWord(next) >> bitCount;
-  next += (BIT_WORD_BITS - 1 - bitCount) >> 3;
-  bitCount |= REFILL_BITS;
+  loadWord();
 }
+
+#if defined(LZH_COMPACT)
+void BitInput::refill() {
+  if (canLoadWord())
+    loadWord();
+  else
+    refillSlow();
+}
+#endif
 
 bool BitInput::withinMargin() const {
   if (compressedRemaining != 0 && status == LZH_OK) return true;

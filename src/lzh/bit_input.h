@@ -65,15 +65,24 @@ struct BitInput {
 
   // True while a word can be loaded from the member's data in the buffer.
   bool canLoadWord() const { return end - next >= static_cast<ptrdiff_t>(sizeof(BitWord)); }
-  // Tops up bitBuffer to at least REFILL_BITS valid bits.
+  // Tops up bitBuffer to at least REFILL_BITS valid bits. Out of line in the
+  // compact build, where size matters more than a call.
+#if defined(LZH_COMPACT)
+  void refill();
+#else
   void refill() {
-    if (canLoadWord()) {
-      bitBuffer |= loadWord(next) >> bitCount;
-      next += (BIT_WORD_BITS - 1 - bitCount) >> 3;
-      bitCount |= REFILL_BITS;
-    } else {
+    if (canLoadWord())
+      loadWord();
+    else
       refillSlow();
-    }
+  }
+#endif
+  // Takes the next bytes of the buffer into bitBuffer; needs canLoadWord(),
+  // or the zero padding behind the data.
+  void loadWord() {
+    bitBuffer |= wordAt(next) >> bitCount;
+    next += (BIT_WORD_BITS - 1 - bitCount) >> 3;
+    bitCount |= REFILL_BITS;
   }
   void refillSlow();
 
@@ -110,10 +119,11 @@ struct BitInput {
   // margin allows.
   bool withinMargin() const;
 
-  static BitWord loadWord(const uint8_t* p);
+  // The word at p, its first byte on top.
+  static BitWord wordAt(const uint8_t* p);
 };
 
-inline BitWord BitInput::loadWord(const uint8_t* p) {
+inline BitWord BitInput::wordAt(const uint8_t* p) {
   BitWord word;
   __builtin_memcpy(&word, p, sizeof word);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__

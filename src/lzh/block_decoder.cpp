@@ -31,8 +31,8 @@ void fillTable(uint16_t* table, unsigned size, uint16_t entry) {
   for (unsigned i = 0; i < size; ++i) table[i] = entry;
 }
 
-bool allZero(const uint8_t* lengths, int count) {
-  for (int i = 0; i < count; ++i)
+bool allZero(const uint8_t* lengths, unsigned count) {
+  for (unsigned i = 0; i < count; ++i)
     if (lengths[i]) return false;
   return true;
 }
@@ -110,23 +110,49 @@ unsigned LzhBlockDecoder::readLengthField(bool used) {
   return c;
 }
 
-bool LzhBlockDecoder::readPtLengths(int symbolCount, int countBits, int specialIndex) {
-  const int n = static_cast<int>(input.getBits(static_cast<unsigned>(countBits)));
-  if (n == 0) {
-    // One symbol only: every lookup yields it and consumes no bits. A symbol
-    // outside the alphabet could only send the decoder into the nodes.
-    const unsigned c = input.getBits(static_cast<unsigned>(countBits));
-    if (c >= static_cast<unsigned>(symbolCount)) input.fail(LZH_BROKEN);
-    std::memset(ptLengths, 0, static_cast<size_t>(symbolCount));
-    fillTable(ptTable, 1u << PT_TABLE_BITS, tableEntry(c, 0));
-    return input.status == LZH_OK;
+// The table of a code sent in the single-symbol form (a count of 0): every
+// lookup yields the symbol and consumes no bits. A symbol outside the
+// alphabet could only send the decoder into the nodes.
+bool LzhBlockDecoder::constantCode(unsigned symbol, unsigned symbolCount, uint8_t* lengths,
+                                   uint16_t* table, unsigned tableBits) {
+  std::memset(lengths, 0, symbolCount);
+  fillTable(table, 1u << tableBits, tableEntry(symbol, 0));
+  if (symbol < symbolCount) return true;
+  input.fail(LZH_BROKEN);
+  return false;
+}
+
+// The table of a code sent as explicit lengths. Lengths that are all zero
+// define no code: a block may send them for a code it never uses (the
+// position code of a block without matches); a lookup in the table fails.
+bool LzhBlockDecoder::explicitCode(unsigned symbolCount, const uint8_t* lengths, uint16_t* table,
+                                   unsigned tableBits) {
+  if (allZero(lengths, symbolCount)) {
+    fillTable(table, 1u << tableBits, EMPTY_TABLE_ENTRY);
+    return true;
   }
+  if (makeHuffmanTable(static_cast<int>(symbolCount), lengths, static_cast<int>(tableBits), table,
+                       nodes))
+    return true;
+  input.fail(LZH_BROKEN);
+  return false;
+}
+
+bool LzhBlockDecoder::readPtLengths(int symbolCount, int countBits, int specialIndex) {
+  const unsigned count = static_cast<unsigned>(symbolCount);
+  const int n = static_cast<int>(input.getBits(static_cast<unsigned>(countBits)));
+  if (n == 0)
+    return constantCode(input.getBits(static_cast<unsigned>(countBits)), count, ptLengths, ptTable,
+                        PT_TABLE_BITS);
   // The pre-tree's count may not exceed its alphabet. The position code's
   // may, as far as its count field reaches: other readers accept such
   // blocks, and the lengths past the alphabet take no part in the code.
-  if (specialIndex != NO_SPECIAL_INDEX && n > symbolCount) input.fail(LZH_BROKEN);
+  if (specialIndex != NO_SPECIAL_INDEX && n > symbolCount) {
+    input.fail(LZH_BROKEN);
+    return false;
+  }
   int i = 0;
-  while (i < n && input.status == LZH_OK) {
+  while (i < n) {
     ptLengths[i] = static_cast<uint8_t>(readLengthField(i < symbolCount));
     ++i;
     if (i == specialIndex) {
@@ -135,18 +161,8 @@ bool LzhBlockDecoder::readPtLengths(int symbolCount, int countBits, int specialI
       while (z-- > 0 && i < symbolCount) ptLengths[i++] = 0;
     }
   }
-  if (input.status != LZH_OK) return false;
   if (i < symbolCount) std::memset(ptLengths + i, 0, static_cast<size_t>(symbolCount - i));
-  // Explicit lengths that are all zero define no code. A block may send
-  // them for a code it never uses (the position code of a block without
-  // matches); a lookup in the table fails.
-  if (allZero(ptLengths, symbolCount)) {
-    fillTable(ptTable, 1u << PT_TABLE_BITS, EMPTY_TABLE_ENTRY);
-    return true;
-  }
-  if (!makeHuffmanTable(symbolCount, ptLengths, PT_TABLE_BITS, ptTable, nodes))
-    input.fail(LZH_BROKEN);
-  return input.status == LZH_OK;
+  return input.status == LZH_OK && explicitCode(count, ptLengths, ptTable, PT_TABLE_BITS);
 }
 
 // Decodes one symbol of a code with an index of tableBits, consuming its
@@ -170,43 +186,35 @@ unsigned LzhBlockDecoder::decodeSymbol(const uint16_t* table, unsigned tableBits
 
 bool LzhBlockDecoder::readCharLengths() {
   const int n = static_cast<int>(input.getBits(9));
-  if (n == 0) {
-    const unsigned c = input.getBits(9);
-    if (c >= CHAR_SYMBOLS) input.fail(LZH_BROKEN);
-    std::memset(charLengths, 0, CHAR_SYMBOLS);
-    fillTable(charTable, 1u << CHAR_TABLE_BITS, tableEntry(c, 0));
-    return input.status == LZH_OK;
+  if (n == 0)
+    return constantCode(input.getBits(9), CHAR_SYMBOLS, charLengths, charTable, CHAR_TABLE_BITS);
+  if (n > CHAR_SYMBOLS) {
+    input.fail(LZH_BROKEN);
+    return false;
   }
-  if (n > CHAR_SYMBOLS) input.fail(LZH_BROKEN);
   int i = 0;
-  while (i < n && input.status == LZH_OK) {
+  while (i < n) {
     input.lookahead16();
     const unsigned c = decodeSymbol(ptTable, PT_TABLE_BITS, PRETREE_SYMBOLS, ptLengths);
     if (c > 2) {
       charLengths[i++] = static_cast<uint8_t>(c - 2);
-    } else {
-      const int run = c == 0   ? 1
-                      : c == 1 ? static_cast<int>(input.getBits(4)) + 3
-                               : static_cast<int>(input.getBits(9)) + 20;
-      // A zero run may carry past the announced count (the loop then ends),
-      // but never past the alphabet.
-      if (run > CHAR_SYMBOLS - i) {
-        input.fail(LZH_BROKEN);
-        break;
-      }
-      std::memset(charLengths + i, 0, static_cast<size_t>(run));
-      i += run;
+      continue;
     }
+    const int run = c == 0   ? 1
+                    : c == 1 ? static_cast<int>(input.getBits(4)) + 3
+                             : static_cast<int>(input.getBits(9)) + 20;
+    // A zero run may carry past the announced count (the loop then ends),
+    // but never past the alphabet.
+    if (run > CHAR_SYMBOLS - i) {
+      input.fail(LZH_BROKEN);
+      return false;
+    }
+    std::memset(charLengths + i, 0, static_cast<size_t>(run));
+    i += run;
   }
-  if (input.status != LZH_OK) return false;
   if (i < CHAR_SYMBOLS) std::memset(charLengths + i, 0, static_cast<size_t>(CHAR_SYMBOLS - i));
-  if (allZero(charLengths, CHAR_SYMBOLS)) {
-    fillTable(charTable, 1u << CHAR_TABLE_BITS, EMPTY_TABLE_ENTRY);
-    return true;
-  }
-  if (!makeHuffmanTable(CHAR_SYMBOLS, charLengths, CHAR_TABLE_BITS, charTable, nodes))
-    input.fail(LZH_BROKEN);
-  return input.status == LZH_OK;
+  return input.status == LZH_OK &&
+         explicitCode(CHAR_SYMBOLS, charLengths, charTable, CHAR_TABLE_BITS);
 }
 
 bool LzhBlockDecoder::readBlockHeader() {
@@ -231,6 +239,26 @@ unsigned LzhBlockDecoder::decodePosition() {
   return (1u << (j - 1)) + input.getBits(j - 1);
 }
 
+#if defined(LZH_COMPACT)
+// Decodes codes into out until it reaches stop (a match may run past it),
+// or until a failure; returns where the output ends. The small form: one
+// code at a time through the steps above.
+uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
+  while (out < stop) {
+    const unsigned symbol = decodeChar();
+    if (input.status != LZH_OK) break;
+    if (symbol < 256) {
+      *out++ = static_cast<uint8_t>(symbol);
+      continue;
+    }
+    const unsigned distance = decodePosition();
+    if (input.status != LZH_OK) break;
+    copyMatch(out, distance + 1, symbol - 253);
+    out += symbol - 253;
+  }
+  return out;
+}
+#else
 // Decodes codes into out until it reaches stop (a match may run past it),
 // or until a failure; returns where the output ends. The bit reader lives
 // in locals here: stores through out could alias the decoder's fields and
@@ -248,8 +276,8 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
 #define LZH_SAVE_BITS() (input.bitBuffer = bits, input.bitCount = count, input.next = next)
 #define LZH_LOAD_BITS() \
   (bits = input.bitBuffer, count = input.bitCount, next = input.next, end = input.end)
-#define LZH_LOAD_WORD()                                                                 \
-  (bits |= BitInput::loadWord(next) >> count, next += (BIT_WORD_BITS - 1 - count) >> 3, \
+#define LZH_LOAD_WORD()                                                               \
+  (bits |= BitInput::wordAt(next) >> count, next += (BIT_WORD_BITS - 1 - count) >> 3, \
    count |= REFILL_BITS)
 #define LZH_REFILL()                                             \
   do {                                                           \
@@ -265,7 +293,6 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
 #define LZH_TOP(n) (bits >> (BIT_WORD_BITS - (n)))
 
   for (;;) {
-#if !defined(LZH_COMPACT)
     // The fast loop: while a word can be loaded from the buffer without a
     // check, the window has room for three more bytes and the block three
     // more codes. After one refill, a 64-bit look-ahead holds three literal
@@ -330,16 +357,19 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
           distance = found & 0xFFFF;
           LZH_CONSUME(found >> 16);
         }
-        if (distance > 1) {
-          const unsigned extra = distance - 1;
-          distance = 1u << extra | static_cast<unsigned>(LZH_TOP(extra));
+        {
+          // Symbols 0 and 1 are the distance fields 0 and 1; symbol j above
+          // them is 2^(j-1) plus j-1 more bits. Without a branch: the extra
+          // bits of 0 and 1 are none, read as a shift by one more than all.
+          const unsigned extra = distance - (distance != 0);
+          const unsigned base = static_cast<unsigned>(distance != 0) << extra;
+          distance = base | static_cast<unsigned>((bits >> 1) >> (BIT_WORD_BITS - 1 - extra));
           LZH_CONSUME(extra);
         }
         copyMatch(out, distance + 1, length);
         out += length;
       }
     }
-#endif
     // One code at a time, with every check.
     if (out >= stop) break;
     if (remaining == 0) {
@@ -397,9 +427,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     copyMatch(out, distance + 1, length);
     out += length;
   }
-#if !defined(LZH_COMPACT)
 done:
-#endif
   LZH_SAVE_BITS();
   blockRemaining = remaining;
   return out;
@@ -411,6 +439,7 @@ done:
 #undef LZH_CONSUME
 #undef LZH_TOP
 }
+#endif
 
 bool LzhBlockDecoder::handOver(const uint8_t* data, uint32_t count, const LzhSink& sink) {
   if (!input.withinMargin()) input.fail(LZH_BROKEN);
@@ -434,13 +463,14 @@ LzhStatus LzhBlockDecoder::decodeMember(char method, const LzhSource& source,
   producedCount = 0;
   if (uncompressedSize <= 0) return input.status;
 
-  int64_t handedOver = 0;
+  int64_t left = uncompressedSize;
   uint8_t* out = start;
   for (;;) {
-    const int64_t wanted = uncompressedSize - handedOver - (out - start);
-    uint8_t* const stop = wanted < full - out ? out + wanted : full;
+    uint8_t* const stop = left < full - out ? out + left : full;
+    uint8_t* const from = out;
     out = decodeRun(out, stop);
-    producedCount = handedOver + (out - start);
+    left -= out - from;
+    producedCount = uncompressedSize - left;
     if (out < stop) return input.status;  // decodeRun stops early only on a failure
     if (out >= full) {
       if (!handOver(start, WINDOW_SIZE, sink)) return input.status;
@@ -449,9 +479,8 @@ LzhStatus LzhBlockDecoder::decodeMember(char method, const LzhSource& source,
       std::memmove(start - historySize, full - historySize,
                    historySize + static_cast<size_t>(out - full));
       out -= WINDOW_SIZE;
-      handedOver += WINDOW_SIZE;
     }
-    if (producedCount >= uncompressedSize) break;
+    if (left <= 0) break;
   }
   if (out > start) {
     if (!handOver(start, static_cast<uint32_t>(out - start), sink)) return input.status;

@@ -66,6 +66,10 @@ struct LzhBlockDecoder {
   uint8_t* decodeRun(uint8_t* out, uint8_t* stop);
   bool handOver(const uint8_t* data, uint32_t count, const LzhSink& sink);
   unsigned readLengthField(bool used);
+  bool constantCode(unsigned symbol, unsigned symbolCount, uint8_t* lengths, uint16_t* table,
+                    unsigned tableBits);
+  bool explicitCode(unsigned symbolCount, const uint8_t* lengths, uint16_t* table,
+                    unsigned tableBits);
   unsigned decodeSymbol(const uint16_t* table, unsigned tableBits, unsigned symbolCount,
                         const uint8_t* lengths);
 };

@@ -9,20 +9,24 @@
 
 namespace {
 
-constexpr CrcTable buildTable(uint16_t polynomial) {
-  CrcTable table{};
+constexpr void fillSlices(CrcTable& table, uint16_t polynomial, int slices) {
   for (unsigned i = 0; i < 256; ++i) {
     unsigned r = i;
     for (int k = 0; k < 8; ++k) r = (r & 1) ? (r >> 1) ^ polynomial : r >> 1;
     table.entry[0][i] = static_cast<uint16_t>(r);
   }
-  for (int slice = 1; slice < CRC_SLICES; ++slice) {
+  for (int slice = 1; slice < slices; ++slice) {
     for (unsigned i = 0; i < 256; ++i) {
       const unsigned previous = table.entry[slice - 1][i];
       table.entry[slice][i] =
           static_cast<uint16_t>((previous >> 8) ^ table.entry[0][previous & 0xFF]);
     }
   }
+}
+
+constexpr CrcTable buildTable(uint16_t polynomial) {
+  CrcTable table{};
+  fillSlices(table, polynomial, CRC_SLICES);
   return table;
 }
 
@@ -31,7 +35,13 @@ constexpr CrcTable kArcTable = buildTable(CRC16_POLYNOMIAL);
 
 }  // namespace
 
-void makeCrcTable(CrcTable& table, uint16_t polynomial) { table = buildTable(polynomial); }
+void makeCrcTable(CrcTable& table, uint16_t polynomial) {
+#if defined(LZH_COMPACT)
+  fillSlices(table, polynomial, 1);  // the byte-wise update reads no other slice
+#else
+  fillSlices(table, polynomial, CRC_SLICES);
+#endif
+}
 
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data,
                            size_t length) {

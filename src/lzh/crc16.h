@@ -17,6 +17,8 @@ struct CrcTable {
   uint16_t entry[CRC_SLICES][256];
 };
 
+// Fills the slices; the compact build fills slice 0 only, which is all its
+// update reads.
 void makeCrcTable(CrcTable& table, uint16_t polynomial);
 
 // Continues crc over length bytes with the table (of polynomial 0xA001

@@ -1,5 +1,7 @@
 #include "lzh/huffman_table.h"
 
+#include <cstring>
+
 // Sums the code space in 32 bits instead of modulo 65536: an over-full array
 // whose total is a multiple of 65536 would otherwise pass and fill past the
 // table or the node arrays.
@@ -41,10 +43,11 @@ bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     start[len] >>= jut;
     weight[len] >>= jut;
   }
-  // Entries that no short code covers get the trees of the long codes.
-  uint32_t i = (start[tableBits + 1] & 0xFFFF) >> jut;
-  if (i != 0)
-    for (; i < tableSize; ++i) table[i] = 0;
+  // Entries that no short code covers get the trees of the long codes. While
+  // the trees grow, such an entry holds its root's node number as the nodes
+  // hold theirs (0: none yet); the roots are marked as such at the end.
+  const uint32_t longStart = (start[tableBits + 1] & 0xFFFF) >> jut;
+  if (longStart != 0) std::memset(table + longStart, 0, (tableSize - longStart) * sizeof *table);
 
   uint16_t* const left = nodes.leftChild;
   uint16_t* const right = nodes.rightChild;
@@ -55,34 +58,36 @@ bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     const uint32_t next = start[len] + weight[len];
     if (len <= tableBits) {
       const uint16_t entry = tableEntry(static_cast<unsigned>(s), static_cast<unsigned>(len));
+#if !defined(LZH_COMPACT)
+      // A code's span is a power of two: four entries per store from 4 up.
+      if (next - start[len] >= 4) {
+        const uint64_t four = entry * 0x0001000100010001ull;
+        for (uint32_t k = start[len]; k < next; k += 4) std::memcpy(&table[k], &four, 8);
+        start[len] = next;
+        continue;
+      }
+#endif
       for (uint32_t k = start[len]; k < next; ++k) table[k] = entry;
     } else {
-      // A complete code never needs more nodes than the arrays hold, and a
-      // long code's first bits never fall on a short code's entry; the
-      // tests keep the arrays safe whatever an earlier build left in them.
-      uint16_t& root = table[start[len] >> jut];
-      if (root == 0) {
-        if (avail >= HUFFMAN_NODE_COUNT) return false;
-        left[avail] = right[avail] = 0;
-        root = tableEntry(static_cast<unsigned>(avail++), ENTRY_NODE);
-      }
-      unsigned node = entrySymbol(root);
-      if (entryLength(root) != ENTRY_NODE || node >= HUFFMAN_NODE_COUNT) return false;
+      uint16_t* cursor = &table[start[len] >> jut];
       uint32_t bits = start[len] << tableBits;
-      uint16_t* cursor = (bits & 0x8000) ? &right[node] : &left[node];
-      for (int k = len - tableBits - 1; k > 0; --k) {
-        bits <<= 1;
+      for (int k = len - tableBits; k > 0; --k) {
         if (*cursor == 0) {
+          // A complete code never needs more nodes than this; the tests keep
+          // the node arrays safe whatever earlier builds left in them.
           if (avail >= HUFFMAN_NODE_COUNT) return false;
           left[avail] = right[avail] = 0;
           *cursor = static_cast<uint16_t>(avail++);
         }
         if (*cursor >= HUFFMAN_NODE_COUNT) return false;
         cursor = (bits & 0x8000) ? &right[*cursor] : &left[*cursor];
+        bits <<= 1;
       }
       *cursor = static_cast<uint16_t>(s);
     }
     start[len] = next;
   }
+  if (longStart != 0)
+    for (uint32_t i = longStart; i < tableSize; ++i) table[i] = tableEntry(table[i], ENTRY_NODE);
   return true;
 }
