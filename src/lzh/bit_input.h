@@ -23,8 +23,14 @@ struct LzhSource {
   void* context;
 };
 
-// The look-ahead: 64 bits where the machine has them, else 32.
-using BitWord = uintptr_t;
+// The look-ahead: 64 bits where the machine has them, else 32 (LZH_WORD32
+// asks for 32 anywhere, so that a 64-bit host can test what the 32-bit stub
+// runs).
+#if defined(LZH_WORD32) || UINTPTR_MAX == 0xFFFFFFFFu
+using BitWord = uint32_t;
+#else
+using BitWord = uint64_t;
+#endif
 constexpr unsigned BIT_WORD_BITS = sizeof(BitWord) * 8;
 // Bits a refill guarantees at least.
 constexpr unsigned REFILL_BITS = BIT_WORD_BITS - 8;
