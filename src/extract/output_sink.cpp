@@ -84,30 +84,22 @@ void beginMemberInput(uint64_t compressedSize) {
 uint64_t unreadCompressedBytes() { return memberDecoder.input.compressedRemaining; }
 
 void decodeMember() {
+  // The message for each way of failing: none for success, and none for a
+  // sink that stopped on a cancel.
+  static const int STATUS_MESSAGES[] = {0, MSG_ARCHIVE_BROKEN, MSG_READ_ERROR, MSG_WRITE_ERROR};
+  static const LzhSource source{readArchive, nullptr};
+  static const LzhSink sink{writeDecoded, nullptr};
   sfxState.runningCrc = 0;
   sinkFailure = SINK_OK;
   doneBeforeMember = sfxState.progress.done;
-  const LzhSource source{readArchive, nullptr};
-  const LzhSink sink{writeDecoded, nullptr};
   const LzhStatus status =
       memberDecoder.decodeMember(sfxState.entry.method, source, memberCompressedSize,
                                  static_cast<int64_t>(sfxState.entry.uncompressedSize), sink);
   sfxState.progress.done = doneBeforeMember + static_cast<uint64_t>(memberDecoder.producedCount);
-  switch (status) {
-    case LZH_OK:
-      return;
-    case LZH_BROKEN:
-      reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-      break;
-    case LZH_READ_FAILED:
-      reportFileError(loadMessage(MSG_READ_ERROR), sfxState.selfPath);
-      break;
-    case LZH_STOPPED:
-      // A cancel ends the member without a box.
-      if (sinkFailure == SINK_WRITE_FAILED)
-        reportFileError(loadMessage(MSG_WRITE_ERROR), sfxState.currentPath);
-      break;
-  }
+  if (status == LZH_OK) return;
+  if (status != LZH_STOPPED || sinkFailure == SINK_WRITE_FAILED)
+    reportFileError(loadMessage(STATUS_MESSAGES[status]),
+                    status == LZH_STOPPED ? sfxState.currentPath : sfxState.selfPath);
   raiseAbort();
 }
 
