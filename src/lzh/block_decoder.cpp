@@ -293,34 +293,35 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
 #define LZH_TOP(n) (bits >> (BIT_WORD_BITS - (n)))
 
   for (;;) {
-    // The fast loop: while a word can be loaded from the buffer without a
+    // The fast loop: while two words can be loaded from the buffer without a
     // check, the window has room for three more bytes and the block three
     // more codes. After one refill, a 64-bit look-ahead holds three literal
     // codes of up to 12 bits or one whole match (16 + 16 + 15 bits).
     if (BIT_WORD_BITS == 64) {
-      const uint8_t* const loadLimit = end - sizeof(BitWord);
+      const uint8_t* const loadLimit = end - 2 * sizeof(BitWord);
       while (next <= loadLimit && stop - out > 3 && remaining > 3) {
         LZH_LOAD_WORD();
         uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
         if (entry < LITERAL_ENTRY_LIMIT) {
           LZH_CONSUME(entryLength(entry));
           *out++ = static_cast<uint8_t>(entrySymbol(entry));
+          --remaining;
           entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
-          if (entry >= LITERAL_ENTRY_LIMIT) {
+          if (entry < LITERAL_ENTRY_LIMIT) {
+            LZH_CONSUME(entryLength(entry));
+            *out++ = static_cast<uint8_t>(entrySymbol(entry));
             --remaining;
-            continue;
+            entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
+            if (entry < LITERAL_ENTRY_LIMIT) {
+              LZH_CONSUME(entryLength(entry));
+              *out++ = static_cast<uint8_t>(entrySymbol(entry));
+              --remaining;
+              continue;
+            }
           }
-          LZH_CONSUME(entryLength(entry));
-          *out++ = static_cast<uint8_t>(entrySymbol(entry));
-          entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
-          if (entry >= LITERAL_ENTRY_LIMIT) {
-            remaining -= 2;
-            continue;
-          }
-          LZH_CONSUME(entryLength(entry));
-          *out++ = static_cast<uint8_t>(entrySymbol(entry));
-          remaining -= 3;
-          continue;
+          // The code after the literals is not a literal: a match needs up
+          // to 47 bits, and the literals may have left fewer.
+          if (count < 48) LZH_LOAD_WORD();
         }
         unsigned symbol;
         if (entryLength(entry) != ENTRY_NODE) {
