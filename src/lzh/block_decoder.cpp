@@ -298,8 +298,8 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     // more codes. After one refill, a 64-bit look-ahead holds three literal
     // codes of up to 12 bits or one whole match (16 + 16 + 15 bits).
     if (BIT_WORD_BITS == 64) {
-      const uint8_t* const loadLimit = end - 2 * sizeof(BitWord);
-      while (next <= loadLimit && stop - out > 3 && remaining > 3) {
+      while (end - next >= static_cast<ptrdiff_t>(2 * sizeof(BitWord)) && stop - out > 3 &&
+             remaining > 3) {
         LZH_LOAD_WORD();
         uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
         if (entry < LITERAL_ENTRY_LIMIT) {
