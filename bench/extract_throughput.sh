@@ -12,7 +12,7 @@
 # median wall and CPU (user + system) times and kasumiro's CPU time as a
 # fraction of each peer's.
 #
-# Environment: RUNS (5), SIZE_MIB (40), REAL_MIB (400), ZERO_MIB (1024),
+# Environment: RUNS (5), SIZE_MIB (200), REAL_MIB (400), ZERO_MIB (1024),
 # CORPORA ("mixed real zeros"), BENCH_DIR (parent of the scratch directory;
 # default $TMPDIR or /tmp: pick the disk to measure), BENCH_CACHE (a
 # directory that keeps the sources and archives between runs; they are
@@ -22,7 +22,7 @@ set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RUNS=${RUNS:-5}
-SIZE_MIB=${SIZE_MIB:-40}
+SIZE_MIB=${SIZE_MIB:-200}
 REAL_MIB=${REAL_MIB:-400}
 ZERO_MIB=${ZERO_MIB:-1024}
 CORPORA=${CORPORA:-mixed real zeros}
