@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# Extraction throughput of the kasumiro runner against lhasa, bsdtar and 7z.
+# Extraction throughput of the kasumiro runner against bsdtar, 7z and lhasa.
 #
-# Makes one -lh5- and one -lh7- archive with jlha from deterministic mixed
-# text and binary data, wraps each with kasumiro-mksfx, and extracts it
-# several times with every tool into fresh directories on the same disk.
-# Every extraction is compared with the source tree before its time counts.
+# Three corpora, each packed by jlha into one -lh5- and one -lh7- archive:
+#   mixed  deterministic text and binary data (SIZE_MIB) in 408 files;
+#   real   files found on this machine (REAL_MIB): the largest shared
+#          libraries under /usr/lib, then /usr/include and /usr/share/doc;
+#   zeros  one member of ZERO_MIB zero bytes (one long run of matches).
+# Each archive is wrapped with kasumiro-mksfx and extracted RUNS times by
+# every tool into fresh directories on the same disk; every extraction is
+# compared with the source before its time counts. The table shows the
+# median wall and CPU (user + system) times and kasumiro's CPU time as a
+# fraction of each peer's.
 #
-# Environment: RUNS (default 5), SIZE_MIB (default 40), BENCH_DIR (parent of
-# the scratch directory; default $TMPDIR or /tmp).
+# Environment: RUNS (5), SIZE_MIB (200), REAL_MIB (400), ZERO_MIB (1024),
+# CORPORA ("mixed real zeros"), BENCH_DIR (parent of the scratch directory;
+# default $TMPDIR or /tmp: pick the disk to measure), BENCH_CACHE (a
+# directory that keeps the sources and archives between runs; they are
+# remade when missing), KASUMIRO (a runner binary to measure instead of
+# building the release preset).
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RUNS=${RUNS:-5}
-SIZE_MIB=${SIZE_MIB:-40}
+SIZE_MIB=${SIZE_MIB:-200}
+REAL_MIB=${REAL_MIB:-400}
+ZERO_MIB=${ZERO_MIB:-1024}
+CORPORA=${CORPORA:-mixed real zeros}
 PARENT=${BENCH_DIR:-${TMPDIR:-/tmp}}
 
 die() {
@@ -29,26 +42,30 @@ have cmake || die "cmake is needed to build the release preset"
 if [[ ! -f "$REPO/build/release/build.ninja" ]]; then
   (cd "$REPO" && cmake --preset release >/dev/null) || die "cannot configure the release preset"
 fi
-(cd "$REPO" && cmake --build --preset release >/dev/null) || die "cannot build the release preset"
-KASUMIRO="$REPO/build/release/kasumiro"
+if [[ -n ${KASUMIRO:-} ]]; then
+  (cd "$REPO" && cmake --build --preset release --target kasumiro-mksfx >/dev/null) ||
+    die "cannot build kasumiro-mksfx"
+else
+  (cd "$REPO" && cmake --build --preset release >/dev/null) || die "cannot build the release preset"
+  KASUMIRO="$REPO/build/release/kasumiro"
+fi
 MKSFX="$REPO/build/release/kasumiro-mksfx"
 [[ -x "$KASUMIRO" && -x "$MKSFX" ]] || die "release binaries missing"
 
 TIME_BIN=/usr/bin/time
-if [[ ! -x "$TIME_BIN" ]]; then
-  echo "note: /usr/bin/time is missing (package 'time'); peak RSS is not shown" >&2
-  TIME_BIN=
-fi
+[[ -x "$TIME_BIN" ]] || die "/usr/bin/time is needed for the CPU times (package 'time')"
 
 WORK=$(mktemp -d "$PARENT/kasumiro-bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-SRC="$WORK/src"
+CACHE=${BENCH_CACHE:-$WORK/cache}
+mkdir -p "$CACHE"
 
-# ----------------------------------------------------------------- data
+# ---------------------------------------------------------------- data
 # Half text, half binary, in eight large files, plus 10% in 400 small files
 # spread over 20 directories. perl's rand is its own drand48, so a fixed
 # seed gives the same bytes everywhere.
-perl - "$SRC" "$SIZE_MIB" <<'PERL'
+make_mixed() {
+  perl - "$1" "$SIZE_MIB" <<'PERL'
 use strict;
 use warnings;
 my ($dir, $mib) = @ARGV;
@@ -123,108 +140,167 @@ for my $d (1 .. 20) {
   }
 }
 PERL
+}
 
-BYTES=$(find "$SRC" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-FILES=$(find "$SRC" -type f | wc -l)
+# Real files: the largest shared libraries (one copy of each inode) up to
+# half the budget, then the files of /usr/include and /usr/share/doc in path
+# order until the budget is spent. Only regular files whose names every
+# extractor keeps as they are (no characters that Windows forbids, no
+# trailing dot) are taken.
+make_real() {
+  local dir=$1 budget=$((REAL_MIB * 1048576))
+  mkdir -p "$dir"
+  local list="$dir.list"
+  find /usr/lib -type f -name '*.so*' -size +1M -printf '%s %i %p\n' 2>/dev/null |
+    sort -k1,1nr -k3 >"$list.libs" || true
+  find /usr/include /usr/share/doc -type f -printf '%s %p\n' 2>/dev/null | sort -k2 >"$list.docs" || true
+  {
+    awk -v limit=$((budget / 2)) '!seen[$2]++ { if (sum + $1 > limit) next; sum += $1; print $1, $3 }' \
+      "$list.libs"
+    cat "$list.docs"
+  } >"$list.all"
+  awk -v limit="$budget" '$2 ~ /^[A-Za-z0-9._+\/@,=-]+$/ && $2 !~ /\.$/ {
+        if (sum + $1 > limit) exit; sum += $1; print $2 }' "$list.all" >"$list"
+  while read -r file; do
+    mkdir -p "$dir$(dirname "$file")"
+    cp "$file" "$dir$file"
+  done <"$list"
+  rm -f "$list.libs" "$list.docs" "$list.all"
+  rm -f "$list"
+}
 
-# -------------------------------------------------------------- archives
-echo "making the archives with jlha (this takes a while)..." >&2
-declare -A JLHA_PID
-for method in lh5 lh7; do
-  (cd "$SRC" && exec jlha "c2o${method#lh}" "$WORK/$method.lzh" text bin small >"$WORK/jlha-$method.log" 2>&1) &
-  JLHA_PID[$method]=$!
-done
-for method in lh5 lh7; do
-  wait "${JLHA_PID[$method]}" || die "jlha failed: $(tail -3 "$WORK/jlha-$method.log")"
-  [[ -s "$WORK/$method.lzh" ]] || die "jlha did not make $method.lzh"
-  "$MKSFX" "$WORK/$method.exe" "$WORK/$method.lzh" || die "kasumiro-mksfx failed"
-done
+make_zeros() {
+  mkdir -p "$1"
+  head -c $((ZERO_MIB * 1048576)) /dev/zero >"$1/zeros.bin"
+}
+
+corpus_key() {
+  case $1 in
+    mixed) echo "mixed-$SIZE_MIB" ;;
+    real) echo "real-$REAL_MIB" ;;
+    zeros) echo "zeros-$ZERO_MIB" ;;
+    *) die "unknown corpus $1" ;;
+  esac
+}
+
+# Source tree and archives of one corpus, made once per cache.
+prepare() {
+  local corpus=$1 key
+  key=$(corpus_key "$corpus")
+  local src="$CACHE/$key/src"
+  if [[ ! -f "$CACHE/$key/done" ]]; then
+    rm -rf "${CACHE:?}/$key"
+    mkdir -p "$CACHE/$key"
+    echo "making the $corpus corpus and its archives with jlha (this takes a while)..." >&2
+    "make_$corpus" "$src"
+    local -A pid
+    local method
+    for method in lh5 lh7; do
+      (cd "$src" && exec jlha "c2o${method#lh}" "$CACHE/$key/$method.lzh" $(ls) \
+        >"$CACHE/$key/jlha-$method.log" 2>&1) &
+      pid[$method]=$!
+    done
+    for method in lh5 lh7; do
+      wait "${pid[$method]}" || die "jlha failed: $(tail -3 "$CACHE/$key/jlha-$method.log")"
+      [[ -s "$CACHE/$key/$method.lzh" ]] || die "jlha did not make $method.lzh"
+    done
+    touch "$CACHE/$key/done"
+  fi
+  for method in lh5 lh7; do
+    "$MKSFX" "$CACHE/$key/$method.exe" "$CACHE/$key/$method.lzh" || die "kasumiro-mksfx failed"
+  done
+}
 
 # -------------------------------------------------------------- timing
-# Runs one extraction: tool, archive method, destination. Sets ELAPSED_NS,
-# CPU_S (user + system) and RSS_KIB after checking the extracted tree
-# against the source.
+# Runs one extraction: tool, archive (without extension), source tree,
+# destination. Sets ELAPSED_NS, CPU_S (user + system) and RSS_KIB after
+# checking the extracted tree against the source.
 extract_once() {
-  local tool=$1 method=$2 dest=$3
-  local lzh="$WORK/$method.lzh" sfx="$WORK/$method.exe"
+  local tool=$1 archive=$2 src=$3 dest=$4
   local -a cmd
   case $tool in
-    kasumiro) cmd=("$KASUMIRO" x -y "$sfx" "$dest") ;;
-    lhasa) mkdir "$dest"; cmd=(lhasa "xqw=$dest" "$lzh") ;;
-    bsdtar) mkdir "$dest"; cmd=(bsdtar -xf "$lzh" -C "$dest") ;;
-    7z) cmd=(7z x -y -bd "-o$dest" "$lzh") ;;
+    kasumiro) cmd=("$KASUMIRO" x -y "$archive.exe" "$dest") ;;
+    lhasa) mkdir "$dest"; cmd=(lhasa "xqw=$dest" "$archive.lzh") ;;
+    bsdtar) mkdir "$dest"; cmd=(bsdtar -xf "$archive.lzh" -C "$dest") ;;
+    7z) cmd=(7z x -y -bd "-o$dest" "$archive.lzh") ;;
   esac
   sync
   local start end
   start=$(date +%s%N)
-  if [[ -n $TIME_BIN ]]; then
-    "$TIME_BIN" -f '%M %U %S' -o "$WORK/rss" "${cmd[@]}" </dev/null >/dev/null 2>"$WORK/err" ||
-      die "$tool failed on $method: $(cat "$WORK/err")"
-  else
-    "${cmd[@]}" </dev/null >/dev/null 2>"$WORK/err" || die "$tool failed on $method: $(cat "$WORK/err")"
-    echo - - - >"$WORK/rss"
-  fi
+  "$TIME_BIN" -f '%M %U %S' -o "$WORK/rss" "${cmd[@]}" </dev/null >/dev/null 2>"$WORK/err" ||
+    die "$tool failed on $archive: $(cat "$WORK/err")"
   end=$(date +%s%N)
-  diff -r -q "$SRC" "$dest" >"$WORK/diff" || die "$tool extracted $method wrongly: $(head -5 "$WORK/diff")"
+  diff -r -q "$src" "$dest" >"$WORK/diff" || die "$tool extracted $archive wrongly: $(head -5 "$WORK/diff")"
   rm -rf "$dest"
   ELAPSED_NS=$((end - start))
   read -r RSS_KIB user system < <(tail -n 1 "$WORK/rss")
-  CPU_S=$(awk -v u="$user" -v s="$system" 'BEGIN { if (u == "-") print "-"; else print u + s }')
+  CPU_S=$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')
 }
 
+median() { sort -g | sed -n "$(((RUNS + 1) / 2))p"; }
+
 TOOLS=(kasumiro)
-for peer in lhasa bsdtar 7z; do
+for peer in bsdtar 7z lhasa; do
   if have "$peer"; then TOOLS+=("$peer"); else echo "note: $peer not installed, skipped" >&2; fi
 done
 
 declare -A LABEL=([kasumiro]="kasumiro x -y (sfx)" [lhasa]="lhasa x" [bsdtar]="bsdtar -xf" [7z]="7z x")
-declare -A MEDIAN BEST RSS CPU
+declare -A WALL CPU RSS BYTES FILES
 
-for method in lh5 lh7; do
-  for tool in "${TOOLS[@]}"; do
-    times=()
-    cpus=()
-    rss=0
+for corpus in $CORPORA; do
+  prepare "$corpus"
+  key=$(corpus_key "$corpus")
+  src="$CACHE/$key/src"
+  BYTES[$corpus]=$(find "$src" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+  FILES[$corpus]=$(find "$src" -type f | wc -l)
+  for method in lh5 lh7; do
+    # Runs interleave the tools, so that a change in the machine's load
+    # falls on all of them alike.
+    declare -A walls=() cpus=()
     for ((run = 1; run <= RUNS; ++run)); do
-      extract_once "$tool" "$method" "$WORK/out-$tool-$run"
-      times+=("$ELAPSED_NS")
-      cpus+=("$CPU_S")
-      if [[ $RSS_KIB =~ ^[0-9]+$ ]] && ((RSS_KIB > rss)); then rss=$RSS_KIB; fi
+      for tool in "${TOOLS[@]}"; do
+        extract_once "$tool" "$CACHE/$key/$method" "$src" "$WORK/out-$tool"
+        walls[$tool]+="$ELAPSED_NS "
+        cpus[$tool]+="$CPU_S "
+        if ((RSS_KIB > ${RSS[$corpus,$method,$tool]:-0})); then RSS[$corpus,$method,$tool]=$RSS_KIB; fi
+      done
     done
-    sorted=$(printf '%s\n' "${times[@]}" | sort -n)
-    BEST[$method,$tool]=$(head -n 1 <<<"$sorted")
-    MEDIAN[$method,$tool]=$(sed -n "$(( (RUNS + 1) / 2 ))p" <<<"$sorted")
-    RSS[$method,$tool]=$rss
-    CPU[$method,$tool]=$(printf '%s\n' "${cpus[@]}" | sort -g | sed -n "$(((RUNS + 1) / 2))p")
+    for tool in "${TOOLS[@]}"; do
+      WALL[$corpus,$method,$tool]=$(tr ' ' '\n' <<<"${walls[$tool]}" | grep . | median)
+      CPU[$corpus,$method,$tool]=$(tr ' ' '\n' <<<"${cpus[$tool]}" | grep . | median)
+    done
+    unset walls cpus
   done
 done
 
 # --------------------------------------------------------------- table
-printf '\nExtraction of %d files, %.1f MB uncompressed (MB = 10^6 bytes), %d runs each; all outputs verified.\n' \
-  "$FILES" "$(awk -v b="$BYTES" 'BEGIN { print b / 1e6 }')" "$RUNS"
-for method in lh5 lh7; do
-  printf '%s archive: %.1f MB (%.1f%% of the data)\n' "$method" \
-    "$(awk -v b="$(stat -c %s "$WORK/$method.lzh")" 'BEGIN { print b / 1e6 }')" \
-    "$(awk -v a="$(stat -c %s "$WORK/$method.lzh")" -v b="$BYTES" 'BEGIN { print 100 * a / b }')"
-done
-echo "MB/s = uncompressed MB / wall time; 'vs kasumiro' = tool MB/s / kasumiro MB/s (median);"
-echo "CPU s = median user + system time, which a busy machine disturbs less than wall time."
 echo
-line=$(printf '%.0s-' {1..101})
-printf '%-6s %-22s %9s %9s %9s %9s %11s %6s %9s\n' method tool "median s" "best s" "MB/s med" \
-  "MB/s best" "vs kasumiro" "CPU s" "peak RSS"
-echo "$line"
-for method in lh5 lh7; do
-  base=${MEDIAN[$method,kasumiro]}
-  for tool in "${TOOLS[@]}"; do
-    med=${MEDIAN[$method,$tool]} best=${BEST[$method,$tool]} rss=${RSS[$method,$tool]}
-    cpu=${CPU[$method,$tool]}
-    awk -v m="$method" -v t="${LABEL[$tool]}" -v med="$med" -v best="$best" -v base="$base" \
-      -v b="$BYTES" -v rss="$rss" -v cpu="$cpu" 'BEGIN {
-        r = (rss > 0) ? sprintf("%.1f MiB", rss / 1024) : "-";
-        c = (cpu == "-") ? "-" : sprintf("%.2f", cpu);
-        printf "%-6s %-22s %9.3f %9.3f %9.1f %9.1f %10.2fx %6s %9s\n", m, t, med / 1e9, best / 1e9,
-               b / 1e6 / (med / 1e9), b / 1e6 / (best / 1e9), base / med, c, r
-      }'
+echo "Median of $RUNS runs per tool; every output verified. CPU s = user + system seconds."
+echo "'kasumiro CPU / tool CPU': below 1 means kasumiro needs less CPU time than that tool."
+for corpus in $CORPORA; do
+  key=$(corpus_key "$corpus")
+  echo
+  printf '%s: %d files, %.1f MB (10^6 bytes);' "$corpus" "${FILES[$corpus]}" \
+    "$(awk -v b="${BYTES[$corpus]}" 'BEGIN { print b / 1e6 }')"
+  for method in lh5 lh7; do
+    printf ' %s archive %.1f MB' "$method" \
+      "$(awk -v b="$(stat -c %s "$CACHE/$key/$method.lzh")" 'BEGIN { print b / 1e6 }')"
+  done
+  echo
+  printf '%-6s %-22s %9s %9s %9s %9s %22s\n' method tool "wall s" "MB/s" "CPU s" "peak RSS" \
+    "kasumiro CPU / tool CPU"
+  printf '%.0s-' {1..92}
+  echo
+  for method in lh5 lh7; do
+    base=${CPU[$corpus,$method,kasumiro]}
+    for tool in "${TOOLS[@]}"; do
+      awk -v m="$method" -v t="${LABEL[$tool]}" -v wall="${WALL[$corpus,$method,$tool]}" \
+        -v cpu="${CPU[$corpus,$method,$tool]}" -v base="$base" -v b="${BYTES[$corpus]}" \
+        -v rss="${RSS[$corpus,$method,$tool]}" -v self="$([[ $tool == kasumiro ]] && echo 1 || echo 0)" 'BEGIN {
+          ratio = self ? "" : (cpu > 0 ? sprintf("%.2f", base / cpu) : "-")
+          printf "%-6s %-22s %9.3f %9.1f %9.2f %5.1f MiB %22s\n", m, t, wall / 1e9,
+                 b / 1e6 / (wall / 1e9), cpu, rss / 1024, ratio
+        }'
+    done
   done
 done

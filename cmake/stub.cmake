@@ -20,7 +20,8 @@ set(KASUMIRO_STUB_SOURCES
 
 add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)
-target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
+# LZH_COMPACT: the codec in its small form (same output, less code).
+target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500 LZH_COMPACT)
 target_compile_options(kasumiro-stub-linked PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector

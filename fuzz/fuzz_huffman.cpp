@@ -16,15 +16,15 @@
 //     with the code space summed here (all lengths 0..16, total 0 or 2^16);
 //   - a refused array, and an array without any code, leave the table and
 //     the nodes untouched;
-//   - for a usable code, every table entry is a symbol or a node, and every
-//     canonical code, followed by any bits, decodes to its own symbol after
-//     exactly its length in bits, table entry first, then the nodes.
+//   - for a usable code, every canonical code, followed by any bits, decodes
+//     to its own symbol after exactly its length in bits: through a table
+//     entry that holds the symbol and that length, or through the node its
+//     entry roots and then one node per further bit.
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "extract/abort_guard.h"
 #include "fuzz_support.h"
 #include "lzh/huffman_table.h"
 
@@ -33,17 +33,9 @@ namespace {
 constexpr int ALPHABETS[4] = {19, 14, 17, 510};
 constexpr int MAX_LENGTH = 16;
 
-struct Build {
-  int symbolCount;
-  const uint8_t* lengths;
-  int tableBits;
-  uint16_t* table;
-};
-Build current;
-
-void buildBody(unsigned long long) {
-  makeHuffmanTable(current.symbolCount, current.lengths, current.tableBits, current.table);
-}
+HuffmanNodes nodes;
+uint16_t* const leftChild = nodes.leftChild;
+uint16_t* const rightChild = nodes.rightChild;
 
 class ByteSource {
  public:
@@ -104,11 +96,16 @@ void checkCode(const std::vector<uint8_t>& lengths, int tableBits, const uint16_
   auto what = [&] { return describe(symbolCount, tableBits, symbol, code, len); };
   if (len <= tableBits) {
     const uint32_t span = 1u << (tableBits - len);
-    for (uint32_t padding = 0; padding < span; ++padding)
-      FUZZ_CHECK(table[(code << (tableBits - len)) | padding] == symbol, what());
+    for (uint32_t padding = 0; padding < span; ++padding) {
+      const uint16_t entry = table[(code << (tableBits - len)) | padding];
+      FUZZ_CHECK(entry == tableEntry(static_cast<unsigned>(symbol), static_cast<unsigned>(len)),
+                 what() + ": entry " + std::to_string(entry));
+    }
     return;
   }
-  unsigned entry = table[code >> (len - tableBits)];
+  const uint16_t root = table[code >> (len - tableBits)];
+  FUZZ_CHECK(entryLength(root) == ENTRY_NODE, what() + ": entry " + std::to_string(root));
+  unsigned entry = entrySymbol(root);
   for (int bit = len - tableBits - 1; bit >= 0; --bit) {
     FUZZ_CHECK(entry >= static_cast<unsigned>(symbolCount) && entry < HUFFMAN_NODE_COUNT,
                what() + ": entry " + std::to_string(entry) + " before its end");
@@ -158,8 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(usable == usableBySum(lengths), "isUsableCode says " + std::to_string(usable));
   if (form == 2) FUZZ_CHECK(usable, "a grown code is complete");
 
-  current = Build{symbolCount, lengths.data(), tableBits, table.data()};
-  const bool built = runGuarded(buildBody, 0);
+  const bool built = makeHuffmanTable(symbolCount, lengths.data(), tableBits, table.data(), nodes);
   FUZZ_CHECK(built == usable,
              "build " + std::to_string(built) + ", usable " + std::to_string(usable));
 

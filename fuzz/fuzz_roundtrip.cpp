@@ -14,15 +14,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "extract/abort_guard.h"
 #include "fuzz_support.h"
-#include "lzh/bit_input.h"
 #include "lzh/block_decoder.h"
 #include "lzh/crc16.h"
-#include "startup/sfx_state.h"
 #include "support/lzh_writer.h"
 
 namespace {
@@ -30,20 +28,34 @@ namespace {
 constexpr size_t MAX_DATA = 128 << 10;
 constexpr size_t BLOCK_CODES[] = {1, 2, 7, 300, 16384, 65536};
 
-std::string streamPath;
-std::string outputPath;
+struct Source {
+  const std::vector<uint8_t>* bytes;
+  size_t at;
+};
 
-void decodeBody(unsigned long long) { decodeMember(); }
+bool readSource(void* context, uint8_t* buffer, uint32_t count) {
+  auto* s = static_cast<Source*>(context);
+  if (s->bytes->size() - s->at < count) return false;
+  std::memcpy(buffer, s->bytes->data() + s->at, count);
+  s->at += count;
+  return true;
+}
+
+struct Sink {
+  std::vector<uint8_t> bytes;
+  uint16_t crc;
+};
+
+bool writeSink(void* context, const uint8_t* data, uint32_t count) {
+  auto* s = static_cast<Sink*>(context);
+  s->bytes.insert(s->bytes.end(), data, data + count);
+  s->crc = crc16Update(s->crc, data, count);
+  return true;
+}
+
+std::unique_ptr<LzhBlockDecoder> decoder(new LzhBlockDecoder());
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const std::string scratch = makeScratchDirectory("roundtrip");
-  streamPath = scratch + "/stream";
-  outputPath = scratch + "/output";
-  makeCrcTable(CRC16_POLYNOMIAL);  // a pass builds it when it opens the archive
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size < 3) return 0;
@@ -61,43 +73,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       BLOCK_CODES[input[2] % (sizeof BLOCK_CODES / sizeof BLOCK_CODES[0])], data.size() / 128);
 
   const std::vector<uint8_t> stream = testkit::encodeLh(method, data, options);
-  // The next member's header follows the data in a real archive.
-  std::vector<uint8_t> file = stream;
-  file.insert(file.end(), 16, 0x5A);
-  writeWholeFile(streamPath, file.data(), file.size());
-
-  resetCoreState();
-  std::strcpy(sfxState.selfPath, streamPath.c_str());
-  std::strcpy(sfxState.currentPath, outputPath.c_str());
-  sfxState.archiveFile = platformOpenRead(streamPath.c_str());
-  sfxState.outputFile = platformCreateOutput(outputPath.c_str());
-  FUZZ_CHECK(
-      sfxState.archiveFile != PLATFORM_INVALID_FILE && sfxState.outputFile != PLATFORM_INVALID_FILE,
-      "scratch files");
-  sfxState.entry.method = method;
-  sfxState.entry.compressedSize = stream.size();
-  sfxState.entry.uncompressedSize = data.size();
-  sfxState.progress.total = data.size();
-  beginMemberInput(stream.size());
-
-  const bool completed = runGuarded(decodeBody, 0);
-  const uint64_t unread = unreadCompressedBytes();
-  platformClose(sfxState.archiveFile);
-  platformClose(sfxState.outputFile);
-  sfxState.archiveFile = sfxState.outputFile = PLATFORM_INVALID_FILE;
+  Source source{&stream, 0};
+  Sink sink{{}, 0};
+  const LzhStatus status =
+      decoder->decodeMember(method, LzhSource{readSource, &source}, stream.size(),
+                            static_cast<int64_t>(data.size()), LzhSink{writeSink, &sink});
 
   const std::string what = std::string("method ") + method + ", " + std::to_string(data.size()) +
                            " bytes, " + std::to_string(options.maxBlockCodes) + " codes per block";
-  FUZZ_CHECK(completed, what + ": decoding failed");
-  FUZZ_CHECK(unread == 0, what + ": " + std::to_string(unread) + " compressed bytes left unread");
-  const std::vector<uint8_t> output = readWholeFile(outputPath);
-  FUZZ_CHECK(output.size() == data.size(),
-             what + ": " + std::to_string(output.size()) + " bytes out");
-  if (output != data) {
+  FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
+  FUZZ_CHECK(source.at == stream.size(),
+             what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");
+  FUZZ_CHECK(sink.bytes.size() == data.size(),
+             what + ": " + std::to_string(sink.bytes.size()) + " bytes out");
+  if (sink.bytes != data) {
     size_t at = 0;
-    while (output[at] == data[at]) ++at;
+    while (sink.bytes[at] == data[at]) ++at;
     fuzzFailure("decoded data differs", what + ", first at byte " + std::to_string(at));
   }
-  FUZZ_CHECK(sfxState.runningCrc == testkit::crc16(data), what + ": data CRC");
+  FUZZ_CHECK(sink.crc == testkit::crc16(data), what + ": data CRC");
   return 0;
 }

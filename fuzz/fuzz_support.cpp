@@ -11,9 +11,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "lzh/bit_input.h"
-#include "lzh/block_decoder.h"
-#include "lzh/huffman_table.h"
 #include "startup/sfx_state.h"
 
 void fuzzFailure(const char* what, const std::string& detail) {
@@ -147,10 +144,5 @@ int64_t filePosition(FileHandle file) {
   return lseek(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, SEEK_CUR);
 }
 
-void resetCoreState() {
-  resetSfxState();
-  std::memset(&lzhDecoder, 0, sizeof lzhDecoder);
-  std::memset(&compressedInput, 0, sizeof compressedInput);
-  std::memset(leftChild, 0, sizeof leftChild);
-  std::memset(rightChild, 0, sizeof rightChild);
-}
+// The extraction's decoder needs no reset: it starts every member afresh.
+void resetCoreState() { resetSfxState(); }

@@ -37,8 +37,8 @@ std::string leakedDescriptors(const std::string& scratch);
 // are descriptors).
 int64_t filePosition(FileHandle file);
 
-// Zero-fills everything the core keeps between calls, as at process start:
-// the state record, the decoder, the compressed input and the tree nodes.
+// Puts back what the core keeps between calls as at process start: the
+// state record.
 void resetCoreState();
 
 // Prints a message and aborts: the fuzzer records the input as a crash.

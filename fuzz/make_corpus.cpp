@@ -198,9 +198,9 @@ void decoderSeeds() {
     const std::string m(1, method);
     Bytes text = pattern(3000, method);
     seed(t, "text-" + m, decoderSeed(method, 0, text, testkit::encodeLh(method, text)));
-    seed(t, "notice-" + m, decoderSeed(method, 4, text, testkit::encodeLh(method, text)));
     Bytes wrap = repeated(150000, 777 + method);
     seed(t, "wrap-" + m, decoderSeed(method, 0, wrap, testkit::encodeLh(method, wrap)));
+    seed(t, "stop-" + m, decoderSeed(method, 4, wrap, testkit::encodeLh(method, wrap)));
     testkit::EncodeOptions tiny;
     tiny.maxBlockCodes = 3;
     Bytes small = pattern(400, method + 1);

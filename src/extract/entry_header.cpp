@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lzh/crc16.h"
+#include "extract/output_sink.h"
 #include "paths/path_strings.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"

@@ -7,8 +7,6 @@
 #include "extract/entry_header.h"
 #include "extract/output_sink.h"
 #include "extract/post_command.h"
-#include "lzh/bit_input.h"
-#include "lzh/block_decoder.h"
 #include "lzh/crc16.h"
 #include "paths/path_strings.h"
 #include "startup/messages.h"

@@ -1,79 +1,75 @@
 #include "lzh/bit_input.h"
 
-#include "extract/abort_guard.h"
-#include "startup/messages.h"
-#include "startup/sfx_state.h"
+#include <cstring>
 
-CompressedInput compressedInput;
-
-void beginMemberInput(uint64_t compressedSize) {
-  compressedInput.compressedRemaining = compressedSize;
-  compressedInput.inputPosition = 0xFFFFFFFFu;
-  compressedInput.overrunBytes = 0;
-  compressedInput.inputFill = 0;
+void BitInput::beginInput(const LzhSource& from, uint64_t compressedSize) {
+  source = from;
+  compressedRemaining = compressedSize;
+  status = LZH_OK;
+  bitBuffer = 0;
+  bitCount = 0;
+  // Nothing buffered: the first refill reads from the member's first byte,
+  // whatever an earlier member left in the buffer.
+  next = end = inputBuffer + INPUT_HEAD;
+  std::memset(inputBuffer + INPUT_HEAD, 0, INPUT_PADDING);
 }
 
-uint64_t unreadCompressedBytes() {
-  const CompressedInput& in = compressedInput;
-  uint64_t buffered = in.inputPosition < in.inputFill ? in.inputFill - in.inputPosition : 0;
-  return in.compressedRemaining - buffered;
+void BitInput::startBitInput() {
+  bitBuffer = 0;
+  bitCount = 0;
+  refill();
 }
 
-int readArchiveByte(FileHandle file, uint64_t remaining) {
-  CompressedInput& in = compressedInput;
-  if (in.inputPosition >= INPUT_BUFFER_SIZE) {
-    uint32_t want =
-        remaining < INPUT_BUFFER_SIZE ? static_cast<uint32_t>(remaining) : INPUT_BUFFER_SIZE;
-    uint32_t got = 0;
-    if (!platformRead(file, in.inputBuffer, want, &got) || got != want) return -1;
-    in.inputPosition = 0;
-    in.inputFill = got;
-  }
-  return in.inputBuffer[in.inputPosition++];
-}
-
-static uint8_t fetchByte() {
-  CompressedInput& in = compressedInput;
-  if (in.compressedRemaining == 0) {
-    if (++in.overrunBytes > INPUT_OVERRUN_MARGIN) {
-      reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-      raiseAbort();
+// Near the end of the buffered data: read the member's next chunk behind the
+// unread tail, or, when the member has no more data, go on into the zero
+// padding as long as the margin allows.
+void BitInput::refillSlow() {
+  if (compressedRemaining != 0 && status == LZH_OK) {
+    const size_t tail = static_cast<size_t>(end - next);
+    uint8_t* chunk = inputBuffer + INPUT_HEAD;
+    std::memmove(chunk - tail, next, tail);
+    const uint32_t want = compressedRemaining < INPUT_BUFFER_SIZE
+                              ? static_cast<uint32_t>(compressedRemaining)
+                              : INPUT_BUFFER_SIZE;
+    next = chunk - tail;
+    if (source.read(source.context, chunk, want)) {
+      compressedRemaining -= want;
+      end = chunk + want;
+    } else {
+      // Whatever the read left there is not the stream: the tail is all
+      // there is, and zeros follow it.
+      fail(LZH_READ_FAILED);
+      end = chunk;
     }
-    return 0;
+    std::memset(const_cast<uint8_t*>(end), 0, INPUT_PADDING);
+    if (canLoadWord()) {
+      refill();
+      return;
+    }
   }
-  uint64_t before = in.compressedRemaining--;
-  int b = readArchiveByte(sfxState.archiveFile, before);
-  if (b < 0) {
-    reportFileError(loadMessage(MSG_READ_ERROR), sfxState.selfPath);
-    raiseAbort();
+  if (!withinMargin()) {
+    fail(LZH_BROKEN);
+    // Stay put: bits are still handed out, but no longer taken from memory.
+    bitCount = BIT_WORD_BITS - 1;
+    return;
   }
-  return static_cast<uint8_t>(b);
+  // Within the margin a word load at next stays inside the padding: next
+  // lies at most (INPUT_OVERRUN_BITS + BIT_WORD_BITS) / 8 bytes past end.
+  loadWord();
 }
 
-void fillBits(unsigned n) {
-  CompressedInput& in = compressedInput;
-  unsigned buffer = in.bitBuffer;
-  while (n > in.pendingBits) {
-    n -= in.pendingBits;
-    buffer = (buffer << in.pendingBits) + (in.pendingByte >> (8 - in.pendingBits));
-    in.pendingByte = fetchByte();
-    in.pendingBits = 8;
-  }
-  in.pendingBits = static_cast<uint8_t>(in.pendingBits - n);
-  buffer = (buffer << n) + (in.pendingByte >> (8 - n));
-  in.bitBuffer = static_cast<uint16_t>(buffer);
-  in.pendingByte = static_cast<uint8_t>(in.pendingByte << n);
+#if defined(LZH_COMPACT)
+void BitInput::refill() {
+  if (canLoadWord())
+    loadWord();
+  else
+    refillSlow();
 }
+#endif
 
-uint16_t getBits(unsigned n) {
-  uint16_t x = n ? static_cast<uint16_t>(compressedInput.bitBuffer >> (16 - n)) : 0;
-  fillBits(n);
-  return x;
-}
-
-void startBitInput() {
-  compressedInput.bitBuffer = 0;
-  compressedInput.pendingByte = 0;
-  compressedInput.pendingBits = 0;
-  fillBits(16);
+bool BitInput::withinMargin() const {
+  if (compressedRemaining != 0 && status == LZH_OK) return true;
+  // Bits consumed beyond the end of the member's data (negative: before it).
+  const ptrdiff_t beyond = (next - end) * 8 - static_cast<ptrdiff_t>(bitCount);
+  return beyond <= static_cast<ptrdiff_t>(INPUT_OVERRUN_BITS);
 }

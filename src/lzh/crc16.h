@@ -1,6 +1,6 @@
 // CRC-16/ARC (reflected polynomial 0xA001, initial value 0, no final XOR),
-// the checksum of LZH headers and member data. One running value for the
-// process lives in sfxState.runningCrc; whoever starts a computation zeroes it.
+// the checksum of LZH headers and member data. Pure functions: the caller
+// owns the table and the running value.
 #pragma once
 
 #include <cstddef>
@@ -8,12 +8,28 @@
 
 constexpr uint16_t CRC16_POLYNOMIAL = 0xA001;
 
-extern uint16_t crcTable[256];
+// Slice 0 is the byte table: entry i is the CRC of the single byte i. Slice k
+// is the CRC of byte i followed by k zero bytes, which lets the update fold
+// eight bytes per step with eight independent lookups.
+constexpr int CRC_SLICES = 8;
 
-void makeCrcTable(uint16_t polynomial);
-// Feeds length bytes into sfxState.runningCrc and returns the new value.
-uint16_t updateCrc(const uint8_t* data, int64_t length);
+struct CrcTable {
+  uint16_t entry[CRC_SLICES][256];
+};
 
-// Continues crc over length bytes. Needs no process state and no table
-// built beforehand: for the encoder and other tools.
+// Fills the slices; the compact build fills slice 0 only, which is all its
+// update reads.
+void makeCrcTable(CrcTable& table, uint16_t polynomial);
+
+// Continues crc over length bytes with the table (of polynomial 0xA001
+// where the processor multiplies without carries: long runs are folded that
+// way and only their last 16 bytes go through the table). The compact build
+// (the stub) takes one byte at a time with slice 0 alone. All give the same
+// value.
+uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
+uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
+uint16_t updateCrcSliced(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
+
+// Continues crc over length bytes with a built-in table of the polynomial
+// 0xA001. Needs no table built beforehand: for the encoder and other tools.
 uint16_t crc16Update(uint16_t crc, const uint8_t* data, size_t length);

@@ -1,11 +1,6 @@
 #include "lzh/huffman_table.h"
 
-#include "extract/abort_guard.h"
-#include "startup/messages.h"
-#include "startup/sfx_state.h"
-
-uint16_t leftChild[HUFFMAN_NODE_COUNT];
-uint16_t rightChild[HUFFMAN_NODE_COUNT];
+#include <cstring>
 
 // Sums the code space in 32 bits instead of modulo 65536: an over-full array
 // whose total is a multiple of 65536 would otherwise pass and fill past the
@@ -28,14 +23,10 @@ bool isUsableCode(int symbolCount, const uint8_t* codeLengths) {
   return countLengths(symbolCount, codeLengths, count);
 }
 
-static void brokenArchive() {
-  reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-  raiseAbort();
-}
-
-void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits, uint16_t* table) {
+bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits, uint16_t* table,
+                      HuffmanNodes& nodes) {
   uint16_t count[MAX_CODE_LENGTH + 1];
-  if (!countLengths(symbolCount, codeLengths, count)) brokenArchive();
+  if (!countLengths(symbolCount, codeLengths, count)) return false;
 
   uint32_t start[MAX_CODE_LENGTH + 2];
   uint32_t weight[MAX_CODE_LENGTH + 1];
@@ -44,7 +35,7 @@ void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     weight[len] = 1u << (MAX_CODE_LENGTH - len);
     start[len + 1] = start[len] + count[len] * weight[len];
   }
-  if (start[MAX_CODE_LENGTH + 1] == 0) return;  // no code at all: nothing to write
+  if (start[MAX_CODE_LENGTH + 1] == 0) return true;  // no code at all: nothing to write
 
   const int jut = MAX_CODE_LENGTH - tableBits;
   const uint32_t tableSize = 1u << tableBits;
@@ -52,35 +43,51 @@ void makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     start[len] >>= jut;
     weight[len] >>= jut;
   }
-  // Entries that no short code covers get the trees of the long codes.
-  uint32_t i = (start[tableBits + 1] & 0xFFFF) >> jut;
-  if (i != 0)
-    for (; i < tableSize; ++i) table[i] = 0;
+  // Entries that no short code covers get the trees of the long codes. While
+  // the trees grow, such an entry holds its root's node number as the nodes
+  // hold theirs (0: none yet); the roots are marked as such at the end.
+  const uint32_t longStart = (start[tableBits + 1] & 0xFFFF) >> jut;
+  if (longStart != 0) std::memset(table + longStart, 0, (tableSize - longStart) * sizeof *table);
 
+  uint16_t* const left = nodes.leftChild;
+  uint16_t* const right = nodes.rightChild;
   int avail = symbolCount;
   for (int s = 0; s < symbolCount; ++s) {
-    int len = codeLengths[s];
+    const int len = codeLengths[s];
     if (len == 0) continue;
-    uint32_t next = start[len] + weight[len];
+    const uint32_t next = start[len] + weight[len];
     if (len <= tableBits) {
-      for (uint32_t k = start[len]; k < next; ++k) table[k] = static_cast<uint16_t>(s);
+      const uint16_t entry = tableEntry(static_cast<unsigned>(s), static_cast<unsigned>(len));
+#if !defined(LZH_COMPACT)
+      // A code's span is a power of two: four entries per store from 4 up.
+      if (next - start[len] >= 4) {
+        const uint64_t four = entry * 0x0001000100010001ull;
+        for (uint32_t k = start[len]; k < next; k += 4) std::memcpy(&table[k], &four, 8);
+        start[len] = next;
+        continue;
+      }
+#endif
+      for (uint32_t k = start[len]; k < next; ++k) table[k] = entry;
     } else {
       uint16_t* cursor = &table[start[len] >> jut];
       uint32_t bits = start[len] << tableBits;
       for (int k = len - tableBits; k > 0; --k) {
         if (*cursor == 0) {
-          // A complete code never needs more nodes than this; the test keeps
+          // A complete code never needs more nodes than this; the tests keep
           // the node arrays safe whatever earlier builds left in them.
-          if (avail >= HUFFMAN_NODE_COUNT) brokenArchive();
-          leftChild[avail] = rightChild[avail] = 0;
+          if (avail >= HUFFMAN_NODE_COUNT) return false;
+          left[avail] = right[avail] = 0;
           *cursor = static_cast<uint16_t>(avail++);
         }
-        if (*cursor >= HUFFMAN_NODE_COUNT) brokenArchive();
-        cursor = (bits & 0x8000) ? &rightChild[*cursor] : &leftChild[*cursor];
+        if (*cursor >= HUFFMAN_NODE_COUNT) return false;
+        cursor = (bits & 0x8000) ? &right[*cursor] : &left[*cursor];
         bits <<= 1;
       }
       *cursor = static_cast<uint16_t>(s);
     }
     start[len] = next;
   }
+  if (longStart != 0)
+    for (uint32_t i = longStart; i < tableSize; ++i) table[i] = tableEntry(table[i], ENTRY_NODE);
+  return true;
 }

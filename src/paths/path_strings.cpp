@@ -226,15 +226,29 @@ void sanitizeMemberPath(char* path, bool longNames) {
 
 void makeDirectories(const char* path) {
   char work[520];
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    // A path that does not fit the work buffer is not followed further; the
-    // output file cannot be created there either, which the caller reports.
-    if (i >= sizeof work) return;
-    if (path[i] == '/') {
-      work[i] = '\0';
-      platformCreateDirectory(work);
-    }
+  // A path that does not fit the work buffer is not followed further; the
+  // output file cannot be created there either, which the caller reports.
+  size_t last = 0;  // the last separator inside the work buffer
+  for (size_t i = 0; path[i] != '\0' && i < sizeof work; ++i) {
     work[i] = path[i];
+    if (path[i] == '/') last = i;
+  }
+  // Most members go where an earlier member went, or one directory below.
+  // When the deepest directory exists already, or can be made at once, every
+  // one above it exists: one or two calls then replace a creation attempt
+  // per directory on the path.
+  if (last != 0) {
+    work[last] = '\0';
+    const uint32_t attributes = platformGetAttributes(work);
+    if (attributes == PLATFORM_INVALID_ATTRIBUTES ? platformCreateDirectory(work)
+                                                  : (attributes & PLATFORM_ATTRIBUTE_DIRECTORY))
+      return;
+  }
+  for (size_t i = 0; i <= last; ++i) {
+    if (path[i] != '/') continue;
+    work[i] = '\0';
+    platformCreateDirectory(work);
+    work[i] = '/';
   }
 }
 

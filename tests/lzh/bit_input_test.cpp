@@ -1,19 +1,17 @@
-// The compressed-data input: the 16 KiB byte layer that stops at the end of
-// the member, and the MSB-first bit reader on top of it.
+// The compressed-data input: reads from the source that stop at the end of
+// the member, and the MSB-first bit reader on top of them.
 #include "lzh/bit_input.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "startup/messages.h"
-#include "startup/sfx_state.h"
-#include "support/guarded_call.h"
-#include "support/scripted_host.h"
+#include "platform/platform.h"
 #include "support/sfx_fixture.h"
 
 namespace {
@@ -43,70 +41,71 @@ uint32_t bitsAt(const std::vector<uint8_t>& data, size_t bit, unsigned n) {
   return value;
 }
 
-std::string box(int message, const std::string& shownPath) {
-  return "\"" + shownPath + "\" " + loadMessage(message);
+bool readFile(void* context, uint8_t* buffer, uint32_t count) {
+  uint32_t got = 0;
+  return platformRead(*static_cast<FileHandle*>(context), buffer, count, &got) && got == count;
 }
 
 class BitInputTest : public SfxTest {
  protected:
   void TearDown() override {
-    if (sfxState.archiveFile != PLATFORM_INVALID_FILE) platformClose(sfxState.archiveFile);
-    sfxState.archiveFile = PLATFORM_INVALID_FILE;
+    closeFile();
     SfxTest::TearDown();
   }
+  void closeFile() {
+    if (file != PLATFORM_INVALID_FILE) platformClose(file);
+    file = PLATFORM_INVALID_FILE;
+  }
 
-  // Writes fileBytes as the archive and prepares a member of compressedSize
-  // bytes at its start, as the driver does before decoding.
+  // Writes fileBytes as the archive and begins a member of compressedSize
+  // bytes at its start.
   void openMember(const std::vector<uint8_t>& fileBytes, uint64_t compressedSize) {
-    archivePath = path("archive.bin");
+    closeFile();
+    const std::string archivePath = path("archive.bin");
     testkit::writeFile(archivePath, fileBytes);
-    std::strcpy(sfxState.selfPath, archivePath.c_str());
-    sfxState.archiveFile = platformOpenRead(sfxState.selfPath);
-    ASSERT_NE(sfxState.archiveFile, PLATFORM_INVALID_FILE);
-    beginMemberInput(compressedSize);
+    file = platformOpenRead(archivePath.c_str());
+    ASSERT_NE(file, PLATFORM_INVALID_FILE);
+    in.beginInput(LzhSource{readFile, &file}, compressedSize);
   }
 
   // Bytes taken from the file so far.
   off_t filePosition() const {
-    return lseek(static_cast<int>(reinterpret_cast<intptr_t>(sfxState.archiveFile)), 0, SEEK_CUR);
+    return lseek(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, SEEK_CUR);
   }
 
   std::vector<uint8_t> readFromFile(uint32_t count) {
     std::vector<uint8_t> out(count);
     uint32_t got = 0;
-    EXPECT_TRUE(platformRead(sfxState.archiveFile, out.data(), count, &got));
+    EXPECT_TRUE(platformRead(file, out.data(), count, &got));
     out.resize(got);
     return out;
   }
 
-  std::string archivePath;
+  FileHandle file = PLATFORM_INVALID_FILE;
+  std::unique_ptr<BitInput> owner{new BitInput()};
+  BitInput& in = *owner;
 };
 
 TEST_F(BitInputTest, EmptyMemberReadsNothingAndYieldsZeros) {
   openMember({0xAA, 0xBB, 0xCC}, 0);
-  uint16_t afterStart = 0xFFFF, field = 0xFFFF, wide = 0xFFFF;
-  EXPECT_TRUE(runGuardedCall([&] {
-    startBitInput();
-    afterStart = compressedInput.bitBuffer;
-    field = getBits(5);
-    wide = getBits(16);
-  }));
-  EXPECT_EQ(afterStart, 0);
-  EXPECT_EQ(field, 0);
-  EXPECT_EQ(wide, 0);
+  in.startBitInput();
+  EXPECT_EQ(in.lookahead16(), 0);
+  EXPECT_EQ(in.getBits(5), 0u);
+  EXPECT_EQ(in.getBits(16), 0u);
+  EXPECT_EQ(in.status, LZH_OK);
   EXPECT_EQ(filePosition(), 0);
 }
 
 TEST_F(BitInputTest, OneByteMemberFillsTheHighHalf) {
   openMember({0xA5, 0x3C, 0x3C}, 1);
-  EXPECT_TRUE(runGuardedCall([] { startBitInput(); }));
-  EXPECT_EQ(compressedInput.bitBuffer, 0xA500);
-  EXPECT_EQ(compressedInput.pendingBits, 0);
+  in.startBitInput();
+  EXPECT_EQ(in.lookahead16(), 0xA500);
   EXPECT_EQ(filePosition(), 1);
 }
 
 // A buffer's worth is one read; one byte more is a second read of one byte,
-// and neither touches what follows the member.
+// made only when the first buffer is nearly used up, and neither touches
+// what follows the member.
 TEST_F(BitInputTest, RefillsStopExactlyAtTheMemberEnd) {
   for (size_t size : {size_t{16384}, size_t{16385}}) {
     SCOPED_TRACE(size);
@@ -114,50 +113,33 @@ TEST_F(BitInputTest, RefillsStopExactlyAtTheMemberEnd) {
     openMember(concat(data, kNext), size);
     std::vector<uint8_t> bytes;
     std::vector<off_t> positions;  // file position after each getBits(8)
-    off_t afterStart = -1;
-    EXPECT_TRUE(runGuardedCall([&] {
-      startBitInput();
-      afterStart = filePosition();
-      for (size_t i = 0; i < size; ++i) {
-        bytes.push_back(static_cast<uint8_t>(getBits(8)));
-        positions.push_back(filePosition());
-      }
-    }));
+    in.startBitInput();
+    const off_t afterStart = filePosition();
+    for (size_t i = 0; i < size; ++i) {
+      bytes.push_back(static_cast<uint8_t>(in.getBits(8)));
+      positions.push_back(filePosition());
+    }
+    EXPECT_EQ(in.status, LZH_OK);
     EXPECT_EQ(afterStart, 16384);
     EXPECT_TRUE(bytes == data);
-    // getBits call k fetches byte k + 2: the 16385th byte (index 16384) is
-    // fetched by call 16382, which reads one byte.
     ASSERT_EQ(positions.size(), size);
-    EXPECT_EQ(positions[16381], 16384);
-    EXPECT_EQ(positions[16382], size == 16385 ? 16385 : 16384);
+    // The second read comes with the buffer's last word: not before the
+    // 16376th byte has been handed out.
+    EXPECT_EQ(positions[16375], 16384);
     EXPECT_EQ(positions.back(), static_cast<off_t>(size));
     EXPECT_EQ(readFromFile(4), kNext);
-    platformClose(sfxState.archiveFile);
-    sfxState.archiveFile = PLATFORM_INVALID_FILE;
   }
 }
 
 TEST_F(BitInputTest, GetBitsOfZeroConsumesNothing) {
   openMember({0x81, 0x42, 0x24}, 3);
-  uint16_t zero = 0xFFFF, first = 0, second = 0;
-  uint16_t bufferBefore = 0, bufferAfter = 1;
-  uint8_t pendingBefore = 0, pendingAfter = 1;
-  EXPECT_TRUE(runGuardedCall([&] {
-    startBitInput();
-    getBits(3);
-    bufferBefore = compressedInput.bitBuffer;
-    pendingBefore = compressedInput.pendingBits;
-    zero = getBits(0);
-    bufferAfter = compressedInput.bitBuffer;
-    pendingAfter = compressedInput.pendingBits;
-    first = getBits(5);
-    second = getBits(8);
-  }));
-  EXPECT_EQ(zero, 0);
-  EXPECT_EQ(bufferAfter, bufferBefore);
-  EXPECT_EQ(pendingAfter, pendingBefore);
-  EXPECT_EQ(first, 0x01);  // the low five bits of 0x81
-  EXPECT_EQ(second, 0x42);
+  in.startBitInput();
+  in.getBits(3);
+  const uint16_t before = in.lookahead16();
+  EXPECT_EQ(in.getBits(0), 0u);
+  EXPECT_EQ(in.lookahead16(), before);
+  EXPECT_EQ(in.getBits(5), 0x01u);  // the low five bits of 0x81
+  EXPECT_EQ(in.getBits(8), 0x42u);
 }
 
 TEST_F(BitInputTest, RandomFieldWidthsFollowTheStream) {
@@ -170,17 +152,14 @@ TEST_F(BitInputTest, RandomFieldWidthsFollowTheStream) {
     widths.push_back(random() % 17);
     bits += widths.back();
   }
-  std::vector<uint16_t> values;
-  EXPECT_TRUE(runGuardedCall([&] {
-    startBitInput();
-    for (unsigned n : widths) values.push_back(getBits(n));
-  }));
-  ASSERT_EQ(values.size(), widths.size());
+  in.startBitInput();
   size_t at = 0;
   for (size_t i = 0; i < widths.size(); ++i) {
-    ASSERT_EQ(values[i], bitsAt(data, at, widths[i])) << "field " << i << " of " << widths[i];
+    ASSERT_EQ(in.getBits(widths[i]), bitsAt(data, at, widths[i]))
+        << "field " << i << " of " << widths[i];
     at += widths[i];
   }
+  EXPECT_EQ(in.status, LZH_OK);
 }
 
 // Damaged data can ask for up to 20 bits at once; the look-ahead then shows
@@ -190,16 +169,10 @@ TEST_F(BitInputTest, FillBitsAboveSixteen) {
   for (unsigned prefix : {0u, 1u, 3u, 7u, 8u}) {
     for (unsigned n : {16u, 17u, 19u, 20u}) {
       openMember(data, data.size());
-      uint16_t shown = 0;
-      EXPECT_TRUE(runGuardedCall([&] {
-        startBitInput();
-        getBits(prefix);
-        fillBits(n);
-        shown = compressedInput.bitBuffer;
-      }));
-      EXPECT_EQ(shown, bitsAt(data, prefix + n, 16)) << prefix << " then " << n;
-      platformClose(sfxState.archiveFile);
-      sfxState.archiveFile = PLATFORM_INVALID_FILE;
+      in.startBitInput();
+      in.getBits(prefix);
+      in.fillBits(n);
+      EXPECT_EQ(in.lookahead16(), bitsAt(data, prefix + n, 16)) << prefix << " then " << n;
     }
   }
 }
@@ -210,22 +183,17 @@ TEST_F(BitInputTest, ConsecutiveMembersRefillFromTheNewMember) {
   const auto first = randomBytes(100, 1);
   const auto second = randomBytes(50, 2);
   openMember(concat(concat(first, second), kNext), first.size());
-  std::vector<uint8_t> bytes;
-  uint16_t secondStart = 0;
-  EXPECT_TRUE(runGuardedCall([&] {
-    startBitInput();
-    getBits(8);
-    getBits(8);
-  }));
+  in.startBitInput();
+  in.getBits(8);
+  in.getBits(8);
   ASSERT_EQ(filePosition(), 100);  // the whole first member sits in the buffer
-  beginMemberInput(second.size());
-  EXPECT_TRUE(runGuardedCall([&] {
-    startBitInput();
-    secondStart = compressedInput.bitBuffer;
-    for (size_t i = 0; i < second.size(); ++i) bytes.push_back(static_cast<uint8_t>(getBits(8)));
-  }));
-  EXPECT_EQ(secondStart, second[0] << 8 | second[1]);
+  in.beginInput(LzhSource{readFile, &file}, second.size());
+  in.startBitInput();
+  EXPECT_EQ(in.lookahead16(), second[0] << 8 | second[1]);
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < second.size(); ++i) bytes.push_back(static_cast<uint8_t>(in.getBits(8)));
   EXPECT_TRUE(bytes == second);
+  EXPECT_EQ(in.status, LZH_OK);
   EXPECT_EQ(readFromFile(4), kNext);
 }
 
@@ -233,62 +201,58 @@ struct ShortReadCase {
   const char* name;
   size_t fileSize;
   uint64_t compressedSize;
-  size_t goodCalls;  // getBits(8) calls that succeed before the failing fetch
+  size_t goodCalls;  // getBits(8) calls that a byte-at-a-time reader completes
 };
 
-TEST_F(BitInputTest, ShortReadShowsReadErrorNamingTheImage) {
+// A short read fails the input; the bytes before the failing read were all
+// delivered (but for the last word of the buffer, which the wider reader
+// asks the next read for).
+TEST_F(BitInputTest, ShortReadFailsTheInput) {
   const ShortReadCase cases[] = {
       {"first refill", 10, 20, 0},
       {"second refill", 16384 + 50, 16384 + 100, 16382},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    scriptedHost.reset();
-    openMember(randomBytes(c.fileSize, 9), c.compressedSize);
-    bool started = false;
+    const auto data = randomBytes(c.fileSize, 9);
+    openMember(data, c.compressedSize);
+    in.startBitInput();
     size_t calls = 0;
-    EXPECT_FALSE(runGuardedCall([&] {
-      startBitInput();
-      started = true;
-      for (;;) {
-        getBits(8);
-        ++calls;
-      }
-    }));
-    EXPECT_EQ(started, c.goodCalls > 0);
-    EXPECT_EQ(calls, c.goodCalls);
-    ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
-    EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_READ_ERROR, archivePath));
-    platformClose(sfxState.archiveFile);
-    sfxState.archiveFile = PLATFORM_INVALID_FILE;
+    while (in.status == LZH_OK && calls < c.compressedSize) {
+      ASSERT_EQ(in.getBits(8), data[calls]);
+      ++calls;
+    }
+    EXPECT_EQ(in.status, LZH_READ_FAILED);
+    EXPECT_LE(calls, c.goodCalls);
+    EXPECT_GE(calls + sizeof(BitWord), c.goodCalls);
   }
 }
 
-// Past the member's data the stream reads as zero bytes, for eight bytes;
-// the ninth means the decoder is reading a broken archive.
+// Past the member's data the stream reads as zero bytes, for eight bytes
+// fetched by a 16-bit look-ahead, that is 48 bits consumed beyond the last
+// byte; one bit more means the decoder is reading a broken archive.
 TEST_F(BitInputTest, OverrunMarginAcceptsEightZeroBytesThenFails) {
   for (size_t size : {size_t{0}, size_t{2}, size_t{5}}) {
     SCOPED_TRACE(size);
-    scriptedHost.reset();
     auto data = randomBytes(size, 4);
     for (auto& b : data) b |= 1;  // never zero, unlike the margin
     // What follows the member in the file must not show up in the stream.
     openMember(concat(data, std::vector<uint8_t>(32, 0xFF)), size);
+    in.startBitInput();
     std::vector<uint8_t> bytes;
-    EXPECT_FALSE(runGuardedCall([&] {
-      startBitInput();
-      for (;;) bytes.push_back(static_cast<uint8_t>(getBits(8)));
-    }));
-    // startBitInput fetched two bytes ahead: size + 8 fetches in all.
-    ASSERT_EQ(bytes.size(), size + 6);
+    for (size_t i = 0; i < size + 6; ++i) {
+      bytes.push_back(static_cast<uint8_t>(in.getBits(8)));
+      ASSERT_TRUE(in.withinMargin()) << "after byte " << i;
+    }
     std::vector<uint8_t> expected = data;
     expected.resize(size + 6, 0);
     EXPECT_TRUE(bytes == expected);
+    EXPECT_EQ(in.status, LZH_OK);
+    in.getBits(1);
+    EXPECT_FALSE(in.withinMargin());
+    for (int i = 0; i < 64 && in.status == LZH_OK; ++i) in.getBits(8);
+    EXPECT_EQ(in.status, LZH_BROKEN);
     EXPECT_EQ(filePosition(), static_cast<off_t>(size));
-    ASSERT_EQ(scriptedHost.errorBoxes.size(), 1u);
-    EXPECT_EQ(scriptedHost.errorBoxes[0].text, box(MSG_ARCHIVE_BROKEN, archivePath));
-    platformClose(sfxState.archiveFile);
-    sfxState.archiveFile = PLATFORM_INVALID_FILE;
   }
 }
 

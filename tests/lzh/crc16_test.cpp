@@ -1,4 +1,5 @@
-// CRC-16/ARC: table, check value and the running update.
+// CRC-16/ARC: table, check value, the sliced update against the byte-wise
+// one, and the process's running value.
 #include "lzh/crc16.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "extract/output_sink.h"
 #include "startup/sfx_state.h"
 
 namespace {
@@ -29,31 +31,36 @@ class Crc16Test : public ::testing::Test {
   void SetUp() override {
     resetSfxState();
     makeCrcTable(CRC16_POLYNOMIAL);
+    makeCrcTable(table, CRC16_POLYNOMIAL);
   }
+  CrcTable table;
 };
 
 TEST_F(Crc16Test, TableMatchesBitwiseReference) {
+  const uint16_t* bytes = table.entry[0];
   for (unsigned i = 0; i < 256; ++i)
-    EXPECT_EQ(crcTable[i], bitwiseByteCrc(static_cast<uint8_t>(i))) << "entry " << i;
+    EXPECT_EQ(bytes[i], bitwiseByteCrc(static_cast<uint8_t>(i))) << "entry " << i;
   // A few published entries of the CRC-16/ARC table.
-  EXPECT_EQ(crcTable[0], 0x0000);
-  EXPECT_EQ(crcTable[1], 0xC0C1);
-  EXPECT_EQ(crcTable[0x80], 0xA001);
-  EXPECT_EQ(crcTable[0xFF], 0x4040);
+  EXPECT_EQ(bytes[0], 0x0000);
+  EXPECT_EQ(bytes[1], 0xC0C1);
+  EXPECT_EQ(bytes[0x80], 0xA001);
+  EXPECT_EQ(bytes[0xFF], 0x4040);
 }
 
 TEST_F(Crc16Test, RebuildingTheTableGivesTheSameContents) {
-  uint16_t first[256];
-  std::memcpy(first, crcTable, sizeof first);
-  std::memset(crcTable, 0x5A, sizeof crcTable);
-  makeCrcTable(CRC16_POLYNOMIAL);
-  EXPECT_EQ(std::memcmp(first, crcTable, sizeof first), 0);
+  CrcTable first = table;
+  std::memset(&table, 0x5A, sizeof table);
+  makeCrcTable(table, CRC16_POLYNOMIAL);
+  EXPECT_EQ(std::memcmp(&first, &table, sizeof first), 0);
 }
 
 TEST_F(Crc16Test, CheckValueOfTheNineDigits) {
-  const char* digits = "123456789";
-  EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>(digits), 9), 0xBB3D);
+  const auto* digits = reinterpret_cast<const uint8_t*>("123456789");
+  EXPECT_EQ(crcOf(digits, 9), 0xBB3D);
   EXPECT_EQ(sfxState.runningCrc, 0xBB3D);
+  EXPECT_EQ(updateCrcBytewise(table, 0, digits, 9), 0xBB3D);
+  EXPECT_EQ(updateCrcSliced(table, 0, digits, 9), 0xBB3D);
+  EXPECT_EQ(crc16Update(0, digits, 9), 0xBB3D);
 }
 
 TEST_F(Crc16Test, EmptyAndNegativeLengthsChangeNothing) {
@@ -84,6 +91,28 @@ TEST_F(Crc16Test, SplitFeedingEqualsOneCall) {
       result = updateCrc(data.data() + at, static_cast<int64_t>(n));
     }
     EXPECT_EQ(result, whole) << "pieces of " << piece;
+  }
+}
+
+// Eight bytes at a time, and the folding of long runs, must give what one
+// byte at a time gives, for every length around the group sizes, from every
+// alignment and start value.
+TEST_F(Crc16Test, WideUpdatesEqualBytewise) {
+  std::mt19937 random(11);
+  std::vector<uint8_t> data(65536 + 300);
+  for (auto& b : data) b = static_cast<uint8_t>(random());
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= 300; ++length) lengths.push_back(length);
+  for (size_t length : {1000, 4096, 65535, 65536}) lengths.push_back(length);
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t length : lengths) {
+      const uint16_t start = static_cast<uint16_t>(random());
+      const uint16_t expected = updateCrcBytewise(table, start, data.data() + offset, length);
+      ASSERT_EQ(updateCrcSliced(table, start, data.data() + offset, length), expected)
+          << "offset " << offset << ", length " << length;
+      ASSERT_EQ(updateCrc(table, start, data.data() + offset, length), expected)
+          << "offset " << offset << ", length " << length;
+    }
   }
 }
 

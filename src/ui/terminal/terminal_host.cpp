@@ -15,6 +15,7 @@ namespace {
 
 bool progressShown = false;
 bool clockStarted = false;
+int stderrIsTerminal = -1;  // not asked yet
 struct timespec firstProgress;
 char statusText[4096];
 int lastPercent = -1;
@@ -114,7 +115,10 @@ void hostSetItemText(HostWindow, int id, const char* text) {
 }
 
 void hostSendCommand(HostWindow, int command, intptr_t value) {
-  if (command != CMD_PROGRESS || terminalHost.quiet || !isatty(STDERR_FILENO)) return;
+  if (command != CMD_PROGRESS || terminalHost.quiet) return;
+  // Asked once: progress comes every 64 KiB of output.
+  if (stderrIsTerminal < 0) stderrIsTerminal = isatty(STDERR_FILENO);
+  if (!stderrIsTerminal) return;
   if (!clockStarted) {
     clock_gettime(CLOCK_MONOTONIC, &firstProgress);
     clockStarted = true;
