@@ -29,14 +29,31 @@ target_compile_options(kasumiro-stub-linked PRIVATE
 # the file.)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KASUMIRO_ENTRY _kasumiroEntry@0)
+  # Code for every x86 that Windows 95 and NT 3.51 run on (the compiler's
+  # default, the Pentium Pro, has instructions a Pentium lacks). Stack
+  # probes are what make MinGW pass arguments by moves into a preallocated
+  # area and keep a frame pointer: without them, pushes and no frame pointer
+  # make the code a tenth smaller. Probes matter only for frames of a page
+  # or more, which the build refuses instead. The Win32 calls need no more
+  # than 4-byte stack alignment.
+  set(KASUMIRO_TARGET_OPTIONS -march=i386 -mtune=i386 -mno-stack-arg-probe -fomit-frame-pointer
+    -mpreferred-stack-boundary=2 -Werror=frame-larger-than=4000)
 else()
   set(KASUMIRO_ENTRY kasumiroEntry)
+  set(KASUMIRO_TARGET_OPTIONS)
 endif()
+target_compile_options(kasumiro-stub-linked PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${KASUMIRO_TARGET_OPTIONS}>)
 # Link-time optimisation lets the linker drop and fold across the core and
 # the user interface: about 2 KB less code.
+# The sections are laid out by our own linker script (cmake/stub.ld); -N
+# keeps the program's one section writable.
 target_link_options(kasumiro-stub-linked PRIVATE
-  -Os -flto -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY} -Wl,--subsystem,windows
-  -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+  -Os -flto ${KASUMIRO_TARGET_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
+  -Wl,--subsystem,windows -Wl,--disable-reloc-section -Wl,--no-insert-timestamp -Wl,-N
+  -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
+set_target_properties(kasumiro-stub-linked PROPERTIES
+  LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(kasumiro-stub-linked PRIVATE
   comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 msvcrt gcc)
 
