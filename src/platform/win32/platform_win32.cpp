@@ -211,16 +211,12 @@ bool platformReadRegistryString(int root, const char* key, const char* valueName
 uint32_t platformVersion() { return GetVersion(); }
 bool platformIsNtFamily() { return !(GetVersion() & 0x80000000u); }
 
-void platformCurrentSystemTime(SystemTime* time) {
+FileTime platformCurrentFileTime() {
   SYSTEMTIME st;
+  FILETIME ft;
   GetSystemTime(&st);
-  time->year = st.wYear;
-  time->month = st.wMonth;
-  time->day = st.wDay;
-  time->hour = st.wHour;
-  time->minute = st.wMinute;
-  time->second = st.wSecond;
-  time->milliseconds = st.wMilliseconds;
+  SystemTimeToFileTime(&st, &ft);
+  return static_cast<FileTime>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
 }
 
 // The lead bytes of CP932 (0x81-0x9F, 0xE0-0xFC) as a fixed test: the
