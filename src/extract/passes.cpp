@@ -321,11 +321,6 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
       if (!skipMemberData()) break;
       continue;
     }
-    if (mode == MODE_TEST) {
-      testMember();
-      if (sfxState.abortFlag) break;
-      continue;
-    }
     ++target.membersDone;
     if (!extractMember(target, isNotice)) break;
   }
@@ -339,5 +334,15 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
     sfxState.abortFlag = abortFlag;
     runPostCommand();
   }
+  return !sfxState.abortFlag;
+}
+
+bool runTestPass(HostWindow window) {
+  sfxState.mainWindow = window;
+  sfxState.abortFlag = 0;
+  sfxState.progress.done = 0;
+  if (!openArchive()) return false;
+  while (!sfxState.abortFlag && readEntryHeader() == HEADER_OK) testMember();
+  closeArchive();
   return !sfxState.abortFlag;
 }
