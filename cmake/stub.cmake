@@ -24,9 +24,10 @@ target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN
 target_compile_options(kasumiro-stub-linked PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector
-  -fno-threadsafe-statics -fno-use-cxa-atexit>)
+  -fno-threadsafe-statics -fno-use-cxa-atexit -malign-data=abi>)
 # (No -fdata-sections: on PE it moves zero-initialised data out of .bss into
-# the file.)
+# the file. -malign-data=abi: tables aligned as the ABI needs, not padded to
+# 32 bytes for vector loads the stub never makes.)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KASUMIRO_ENTRY _kasumiroEntry@0)
   # Code for every x86 that Windows 95 and NT 3.51 run on (the compiler's
@@ -49,7 +50,7 @@ target_compile_options(kasumiro-stub-linked PRIVATE
 # The sections are laid out by our own linker script (cmake/stub.ld); -N
 # keeps the program's one section writable.
 target_link_options(kasumiro-stub-linked PRIVATE
-  -Os -flto ${KASUMIRO_TARGET_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
+  -Os -flto -malign-data=abi ${KASUMIRO_TARGET_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
   -Wl,--subsystem,windows -Wl,--disable-reloc-section -Wl,--no-insert-timestamp -Wl,-N
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 set_target_properties(kasumiro-stub-linked PROPERTIES
