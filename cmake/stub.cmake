@@ -9,6 +9,7 @@ set(KASUMIRO_LAYOUT_TOOL "" CACHE FILEPATH "The host's kasumiro-layout (lays out
 set(KASUMIRO_STUB_SOURCES
   ${KASUMIRO_CORE_SOURCES}
   src/ui/dialog_logic.cpp
+  src/platform/win32/c_library.cpp
   src/platform/win32/platform_win32.cpp
   src/platform/win32/win32_text.cpp
   src/ui/win32/ui_text.cpp
@@ -24,7 +25,7 @@ target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN
 target_compile_options(kasumiro-stub-linked PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector
-  -fno-threadsafe-statics -fno-use-cxa-atexit -malign-data=abi>)
+  -fno-threadsafe-statics -fno-use-cxa-atexit -malign-data=abi -fno-tree-loop-distribute-patterns>)
 # (No -fdata-sections: on PE it moves zero-initialised data out of .bss into
 # the file. -malign-data=abi: tables aligned as the ABI needs, not padded to
 # 32 bytes for vector loads the stub never makes.)
@@ -50,13 +51,13 @@ target_compile_options(kasumiro-stub-linked PRIVATE
 # The sections are laid out by our own linker script (cmake/stub.ld); -N
 # keeps the program's one section writable.
 target_link_options(kasumiro-stub-linked PRIVATE
-  -Os -flto -malign-data=abi ${KASUMIRO_TARGET_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
+  -Os -flto -malign-data=abi -fno-tree-loop-distribute-patterns ${KASUMIRO_TARGET_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
   -Wl,--subsystem,windows -Wl,--disable-reloc-section -Wl,--no-insert-timestamp -Wl,-N
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 set_target_properties(kasumiro-stub-linked PROPERTIES
   LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(kasumiro-stub-linked PRIVATE
-  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 msvcrt gcc)
+  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 gcc)
 
 if(KASUMIRO_LAYOUT_TOOL)
   add_custom_command(TARGET kasumiro-stub-linked POST_BUILD
