@@ -122,7 +122,8 @@ uint32_t platformVolumeComponentLength(const char* root) {
 // Copies at most size - 1 bytes; used where a query's result did not fit.
 static void copyBounded(char* destination, const char* source, uint32_t size) {
   if (!size) return;
-  lstrcpynA(destination, source, static_cast<int>(size));
+  while (--size && *source) *destination++ = *source++;
+  *destination = 0;
 }
 
 static bool fits(UINT result, uint32_t size) { return result != 0 && result < size; }
@@ -229,7 +230,7 @@ bool platformIsLeadByte(unsigned char byte) {
 bool platformHasDeviceNames() { return true; }
 
 int platformLoadString(unsigned id, char* buffer, int size) {
-  HINSTANCE module = GetModuleHandleA(nullptr);
+  HINSTANCE module = win32Module();
   int length;
   if (win32WideText) {
     // With no buffer, LoadStringW gives the resource's own text and length.

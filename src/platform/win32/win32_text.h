@@ -11,6 +11,11 @@
 
 #include <windows.h>
 
+// The program's own module: the image is loaded where it was linked (it has
+// no relocations), and the linker names that address.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+inline HINSTANCE win32Module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
 // Wide calls in use; chosen once by win32ChooseTextCalls at start-up.
 extern bool win32WideText;
 void win32ChooseTextCalls();

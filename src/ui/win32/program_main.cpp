@@ -37,6 +37,5 @@ int programMain(HINSTANCE instance, const char* commandTail) {
 // The process entry: no C runtime start-up, nothing to construct.
 extern "C" void __stdcall kasumiroEntry() {
   win32ChooseTextCalls();
-  ExitProcess(static_cast<UINT>(
-      programMain(GetModuleHandleA(nullptr), commandLineTail(win32CommandLine()))));
+  ExitProcess(static_cast<UINT>(programMain(win32Module(), commandLineTail(win32CommandLine()))));
 }
