@@ -26,8 +26,7 @@ static FileTime unixTimeToFileTime(int32_t seconds) {
 }
 
 static HeaderResult brokenHeader(int message) {
-  reportFileError(loadMessage(message), sfxState.selfPath);
-  sfxState.abortFlag = 1;
+  reportImageError(message);
   return HEADER_FAILED;
 }
 

@@ -19,14 +19,14 @@ static const char NOTICE_NAME[] = "!";
 bool openArchive() {
   sfxState.archiveFile = platformOpenRead(sfxState.selfPath);
   if (sfxState.archiveFile == PLATFORM_INVALID_FILE) {
-    reportFileError(loadMessage(MSG_READ_ERROR), sfxState.selfPath);
+    reportImageError(MSG_READ_ERROR);
     return false;
   }
   // The offset is a signed 32-bit distance: the archive lies in the first 2 GiB.
   const int32_t offset = static_cast<int32_t>(sfxState.config.archiveOffset);
   if (offset < 0 || !platformSeek(sfxState.archiveFile, offset, SEEK_FROM_START)) {
     closeArchive();
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return false;
   }
   makeCrcTable(CRC16_POLYNOMIAL);
@@ -44,8 +44,7 @@ static bool skipBytes(uint64_t count) {
   if (count > static_cast<uint64_t>(INT64_MAX) ||
       (count &&
        !platformSeek(sfxState.archiveFile, static_cast<int64_t>(count), SEEK_FROM_CURRENT))) {
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-    sfxState.abortFlag = 1;
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return false;
   }
   return true;
@@ -106,8 +105,7 @@ static void runNotice() {
   // A damaged notice could put words in the author's mouth: its text is
   // shown only when its data is intact.
   if (sfxState.runningCrc != sfxState.entry.dataCrc) {
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-    sfxState.abortFlag = 1;
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return;
   }
   if (!hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
@@ -158,8 +156,7 @@ static bool buildMemberPath(PassTarget& target) {
       failWithWriteError(false);
       return false;
     default:
-      reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-      sfxState.abortFlag = 1;
+      reportImageError(MSG_ARCHIVE_BROKEN);
       return false;
   }
   if (!platformNoLinkBelow(path, target.memberOffset, sfxState.entry.method == 'd')) {
