@@ -12,9 +12,8 @@ static HANDLE handleOf(FileHandle file) { return static_cast<HANDLE>(file); }
 
 static HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition,
                        DWORD flags) {
-  if (win32WideText)
-    return CreateFileW(wide(path), access, share, nullptr, disposition, flags, nullptr);
-  return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+  return textCall(CreateFileW, CreateFileA)(systemText(path), access, share, nullptr, disposition,
+                                            flags, nullptr);
 }
 
 FileHandle platformOpenRead(const char* path) {
@@ -77,12 +76,11 @@ void platformSetFileTime(FileHandle file, FileTime lastWrite) {
 }
 
 bool platformDeleteFile(const char* path) {
-  return (win32WideText ? DeleteFileW(wide(path)) : DeleteFileA(path)) != FALSE;
+  return textCall(DeleteFileW, DeleteFileA)(systemText(path)) != FALSE;
 }
 
 bool platformCreateDirectory(const char* path) {
-  return (win32WideText ? CreateDirectoryW(wide(path), nullptr)
-                        : CreateDirectoryA(path, nullptr)) != FALSE;
+  return textCall(CreateDirectoryW, CreateDirectoryA)(systemText(path), nullptr) != FALSE;
 }
 
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
@@ -97,26 +95,23 @@ void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
 }
 
 uint32_t platformGetAttributes(const char* path) {
-  return win32WideText ? GetFileAttributesW(wide(path)) : GetFileAttributesA(path);
+  return textCall(GetFileAttributesW, GetFileAttributesA)(systemText(path));
 }
 
 bool platformSetAttributes(const char* path, uint32_t attributes) {
-  return (win32WideText ? SetFileAttributesW(wide(path), attributes)
-                        : SetFileAttributesA(path, attributes)) != FALSE;
+  return textCall(SetFileAttributesW, SetFileAttributesA)(systemText(path), attributes) != FALSE;
 }
 
 uint32_t platformVolumeComponentLength(const char* root) {
   DWORD length = 0, flags = 0;
-  BOOL ok;
-  if (win32WideText) {
-    const wchar_t* wideRoot = wide(root);
-    // An empty root would ask about the current directory's volume.
-    ok = wideRoot[0] &&
-         GetVolumeInformationW(wideRoot, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
-  } else {
-    ok = GetVolumeInformationA(root, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
-  }
-  return ok ? length : 0;
+  const wchar_t* text = systemText(root);
+  // A root that cannot be converted comes out empty, which would ask about
+  // the current directory's volume.
+  if (win32WideText && !text[0]) return 0;
+  return textCall(GetVolumeInformationW, GetVolumeInformationA)(text, nullptr, 0, nullptr, &length,
+                                                                &flags, nullptr, 0)
+             ? length
+             : 0;
 }
 
 // Copies at most size - 1 bytes; used where a query's result did not fit.
@@ -247,14 +242,11 @@ int platformLoadString(unsigned id, char* buffer, int size) {
 
 void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
                           const char* directory) {
-  HWND owner = static_cast<HWND>(ownerWindow);
-  if (!win32WideText) {
-    ShellExecuteA(owner, nullptr, program, arguments[0] ? arguments : nullptr, directory, SW_SHOW);
-    return;
-  }
   // A name that cannot be converted comes out empty, which the shell refuses
-  // (and, like any command that fails to start, it is not reported).
-  const wchar_t* wideArguments = wide(arguments);
-  ShellExecuteW(owner, nullptr, wide(program), arguments[0] ? wideArguments : nullptr,
-                wide(directory), SW_SHOW);
+  // (and, like any command that fails to start, it is not reported). The
+  // three texts take the three buffers of wide.
+  const wchar_t* text = systemText(arguments);
+  textCall(ShellExecuteW, ShellExecuteA)(static_cast<HWND>(ownerWindow), nullptr,
+                                         systemText(program), arguments[0] ? text : nullptr,
+                                         systemText(directory), SW_SHOW);
 }

@@ -57,8 +57,7 @@ int browseWithShell(HWND owner, char* path, const char* title) {
     info.lParam = seed;
   }
   int result = 0;
-  LPITEMIDLIST item = win32WideText ? SHBrowseForFolderW(&info)
-                                    : SHBrowseForFolderA(reinterpret_cast<BROWSEINFOA*>(&info));
+  LPITEMIDLIST item = textCall(SHBrowseForFolderW, SHBrowseForFolderA)(&info);
   if (item) {
     if (win32WideText) {
       wchar_t* wide = reinterpret_cast<wchar_t*>(buffer);

@@ -48,9 +48,7 @@ static BOOL extract(HWND dialog) {
   char* text = sfxState.messageBuffer;
   getItemText(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
   if (!acceptDestination(text, sfxState.extractDir)) {
-    char caption[128];
-    platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
-    messageBox(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
+    defaultTitleErrorBox(dialog, MSG_FULL_PATH_REQUIRED);
     return FALSE;
   }
   disableItem(dialog, IDOK);
