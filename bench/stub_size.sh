@@ -1,6 +1,8 @@
 #!/bin/sh
 # Prints the size of a built Windows stub next to 21,504 bytes, the length of
-# the stub this design was made for, and their ratio.
+# the stub this design was made for, and their ratio; then where the bytes
+# are: the headers (up to the first section's data), each section's size and
+# the file bytes it takes (padded to the file alignment), and the imports.
 #
 #   bench/stub_size.sh [STUB.exe]     (default: build/stub-i686/kasumiro-stub.exe)
 set -eu
@@ -21,3 +23,42 @@ awk -v name="$stub" -v size="$size" -v ref="$REFERENCE" 'BEGIN {
   printf "%-12s %10d\n", "reference", ref
   printf "%-12s %10.3f  (%+d bytes)\n", "ratio", size / ref, size - ref
 }'
+
+# The x86_64 tools read both the i686 and the x86_64 image.
+objdump=x86_64-w64-mingw32-objdump
+command -v "$objdump" >/dev/null 2>&1 || exit 0
+
+echo
+"$objdump" -h "$stub" | awk -v size="$size" '
+  function hex(s,   v, i) {
+    v = 0
+    for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", tolower(substr(s, i, 1))) - 1
+    return v
+  }
+  $1 ~ /^[0-9]+$/ && NF >= 7 {
+    n++; name[n] = $2; vsize[n] = hex($3); offset[n] = hex($6)
+  }
+  END {
+    first = size
+    for (i = 1; i <= n; i++) if (offset[i] && offset[i] < first) first = offset[i]
+    printf "%-12s %10s %10s\n", "section", "size", "in file"
+    printf "%-12s %10s %10d\n", "headers", "", first
+    for (i = 1; i <= n; i++) {
+      # A section with data runs to the next one or to the end of the file.
+      end = size
+      for (j = 1; j <= n; j++) if (offset[j] > offset[i] && offset[j] < end) end = offset[j]
+      printf "%-12s %10d %10d\n", name[i], vsize[i], offset[i] ? end - offset[i] : 0
+    }
+  }'
+
+echo
+"$objdump" -p "$stub" | awk '
+  /^\tDLL Name: / { dll = $3; dlls++; next }
+  dll != "" && /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { count[dll]++; total++ }
+  /^$/ { if (dll != "") dll = "" }
+  END {
+    printf "imports: %d functions from %d DLLs (", total, dlls
+    sep = ""
+    for (d in count) { printf "%s%s %d", sep, d, count[d]; sep = ", " }
+    print ")"
+  }'

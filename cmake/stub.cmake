@@ -9,6 +9,7 @@ set(KASUMIRO_LAYOUT_TOOL "" CACHE FILEPATH "The host's kasumiro-layout (lays out
 set(KASUMIRO_STUB_SOURCES
   ${KASUMIRO_CORE_SOURCES}
   src/ui/dialog_logic.cpp
+  src/platform/win32/c_library.cpp
   src/platform/win32/platform_win32.cpp
   src/platform/win32/win32_text.cpp
   src/ui/win32/ui_text.cpp
@@ -22,24 +23,52 @@ add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)
 # LZH_COMPACT: the codec in its small form (same output, less code).
 target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500 LZH_COMPACT)
-target_compile_options(kasumiro-stub-linked PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -fno-unwind-tables -fno-ident -ffunction-sections -fno-stack-protector
-  -fno-threadsafe-statics -fno-use-cxa-atexit>)
-# (No -fdata-sections: on PE it moves zero-initialised data out of .bss into
-# the file.)
+
+# Options for size, used to compile and again to link (link-time
+# optimisation lets the linker drop and fold across the core and the user
+# interface: about 2 KB less code). -malign-data=abi: tables aligned as the
+# ABI needs, not padded to 32 bytes for vector loads the stub never makes.
+# -fno-tree-loop-distribute-patterns: the stub's own C library routines
+# (c_library.cpp) must not become calls of themselves. (No -fdata-sections:
+# on PE it moves zero-initialised data out of .bss into the file.)
+set(KASUMIRO_STUB_OPTIONS -Oz -flto -malign-data=abi -fno-tree-loop-distribute-patterns)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KASUMIRO_ENTRY _kasumiroEntry@0)
+  # Code for every x86 that Windows 95 and NT 3.51 run on (the compiler's
+  # default, the Pentium Pro, has instructions a Pentium lacks), scheduled
+  # for today's processors, which costs no bytes. Stack
+  # probes are what make MinGW pass arguments by moves into a preallocated
+  # area and keep a frame pointer: without them, pushes and no frame pointer
+  # make the code a tenth smaller. Probes matter only for frames of a page
+  # or more, which the build refuses instead. The Win32 calls need no more
+  # than 4-byte stack alignment.
+  list(APPEND KASUMIRO_STUB_OPTIONS -march=i386 -mtune=generic -mno-stack-arg-probe
+    -fomit-frame-pointer -mpreferred-stack-boundary=2 -Werror=frame-larger-than=4000)
 else()
   set(KASUMIRO_ENTRY kasumiroEntry)
 endif()
-# Link-time optimisation lets the linker drop and fold across the core and
-# the user interface: about 2 KB less code.
+target_compile_options(kasumiro-stub-linked PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${KASUMIRO_STUB_OPTIONS} -fno-exceptions -fno-rtti
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-ident -ffunction-sections
+  -fno-stack-protector -fno-threadsafe-statics -fno-use-cxa-atexit>)
+
+# -Oz takes fewer bytes even where that costs time. The decoder and the
+# output sink, whose loops run for every byte extracted, keep -Os; link-time
+# optimisation keeps each function's own level.
+set(KASUMIRO_STUB_DECODER_SOURCES ${KASUMIRO_STUB_SOURCES})
+list(FILTER KASUMIRO_STUB_DECODER_SOURCES INCLUDE REGEX "^src/lzh/|^src/extract/output_sink")
+set_source_files_properties(${KASUMIRO_STUB_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
+
+# No C runtime: our own entry, and the sections laid out by our own linker
+# script (cmake/stub.ld); -N keeps the program's one section writable.
 target_link_options(kasumiro-stub-linked PRIVATE
-  -Os -flto -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY} -Wl,--subsystem,windows
-  -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+  ${KASUMIRO_STUB_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
+  -Wl,--subsystem,windows -Wl,--disable-reloc-section -Wl,--no-insert-timestamp -Wl,-N
+  -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
+set_target_properties(kasumiro-stub-linked PROPERTIES
+  LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(kasumiro-stub-linked PRIVATE
-  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 msvcrt gcc)
+  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 gcc)
 
 if(KASUMIRO_LAYOUT_TOOL)
   add_custom_command(TARGET kasumiro-stub-linked POST_BUILD

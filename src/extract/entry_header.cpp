@@ -16,53 +16,17 @@ static uint64_t readU64(const uint8_t* p) {
   return static_cast<uint64_t>(readU32(p)) | static_cast<uint64_t>(readU32(p + 4)) << 32;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back. Years are
-// those of a SYSTEMTIME (1601 to 30827) and Unix times are 32-bit, so 32-bit
-// arithmetic suffices (and the stub needs no 64-bit division routines).
-static int32_t daysFromCivil(int32_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int32_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int32_t>(doe) - 719468;
-}
-
-SystemTime unixTimeToSystemTime(int32_t seconds) {
-  SystemTime t{};
-  if (seconds < 0) {
-    platformCurrentSystemTime(&t);
-    return t;
-  }
-  int32_t days = seconds / 86400;
-  unsigned rest = static_cast<unsigned>(seconds % 86400);
-  days += 719468;
-  const int32_t era = days / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  t.year = static_cast<uint16_t>(yoe + era * 400 + (month <= 2));
-  t.month = static_cast<uint16_t>(month);
-  t.day = static_cast<uint16_t>(day);
-  t.hour = static_cast<uint16_t>(rest / 3600);
-  t.minute = static_cast<uint16_t>(rest / 60 % 60);
-  t.second = static_cast<uint16_t>(rest % 60);
-  return t;
-}
-
-FileTime systemTimeToFileTime(const SystemTime& t) {
-  const int64_t unixDays = daysFromCivil(t.year, t.month, t.day);
-  const int64_t seconds = unixDays * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+// The header's Unix time as a FILETIME: for a time from 1970 on, its seconds
+// counted from 1601 instead. A negative time (a stored value with its top
+// bit set, which gmtime does not convert) gives the current time.
+static FileTime unixTimeToFileTime(int32_t seconds) {
+  if (seconds < 0) return platformCurrentFileTime();
   // 1601-01-01 lies 11644473600 seconds before 1970-01-01.
-  return static_cast<FileTime>((seconds + 11644473600LL) * 10000000LL + t.milliseconds * 10000LL);
+  return (static_cast<uint64_t>(seconds) + 11644473600u) * 10000000u;
 }
 
 static HeaderResult brokenHeader(int message) {
-  reportFileError(loadMessage(message), sfxState.selfPath);
-  sfxState.abortFlag = 1;
+  reportImageError(message);
   return HEADER_FAILED;
 }
 
@@ -139,8 +103,7 @@ static int parseHeader() {
   e.attributes = block[19];
   e.compressedSize = readU32(block + 7);
   e.uncompressedSize = readU32(block + 11);
-  e.lastWriteTime =
-      systemTimeToFileTime(unixTimeToSystemTime(static_cast<int32_t>(readU32(block + 15))));
+  e.lastWriteTime = unixTimeToFileTime(static_cast<int32_t>(readU32(block + 15)));
   e.dataCrc = readU16(block + 21);
 
   // Each extended header must fit, with the size field that follows it,

@@ -18,8 +18,3 @@ HeaderResult readEntryHeader();
 // Interprets one extended header: record is the offset of its type byte in
 // headerBlock, size its size field (type, data and the next size field).
 void applyExtendedHeader(uint32_t record, uint16_t size);
-
-// UTC broken-down time of a Unix time; the current time for negative values
-// (which the platform's gmtime does not convert).
-SystemTime unixTimeToSystemTime(int32_t seconds);
-FileTime systemTimeToFileTime(const SystemTime& time);

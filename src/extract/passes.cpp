@@ -17,14 +17,14 @@ static const char NOTICE_NAME[] = "!";
 bool openArchive() {
   sfxState.archiveFile = platformOpenRead(sfxState.selfPath);
   if (sfxState.archiveFile == PLATFORM_INVALID_FILE) {
-    reportFileError(loadMessage(MSG_READ_ERROR), sfxState.selfPath);
+    reportImageError(MSG_READ_ERROR);
     return false;
   }
   // The offset is a signed 32-bit distance: the archive lies in the first 2 GiB.
   const int32_t offset = static_cast<int32_t>(sfxState.config.archiveOffset);
   if (offset < 0 || !platformSeek(sfxState.archiveFile, offset, SEEK_FROM_START)) {
     closeArchive();
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return false;
   }
   makeCrcTable(CRC16_POLYNOMIAL);
@@ -42,8 +42,7 @@ static bool skipBytes(uint64_t count) {
   if (count > static_cast<uint64_t>(INT64_MAX) ||
       (count &&
        !platformSeek(sfxState.archiveFile, static_cast<int64_t>(count), SEEK_FROM_CURRENT))) {
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-    sfxState.abortFlag = 1;
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return false;
   }
   return true;
@@ -104,8 +103,7 @@ static void runNotice() {
   // A damaged notice could put words in the author's mouth: its text is
   // shown only when its data is intact.
   if (sfxState.runningCrc != sfxState.entry.dataCrc) {
-    reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-    sfxState.abortFlag = 1;
+    reportImageError(MSG_ARCHIVE_BROKEN);
     return;
   }
   if (!hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
@@ -156,8 +154,7 @@ static bool buildMemberPath(PassTarget& target) {
       failWithWriteError(false);
       return false;
     default:
-      reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), sfxState.selfPath);
-      sfxState.abortFlag = 1;
+      reportImageError(MSG_ARCHIVE_BROKEN);
       return false;
   }
   if (!platformNoLinkBelow(path, target.memberOffset, sfxState.entry.method == 'd')) {
@@ -319,11 +316,6 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
       if (!skipMemberData()) break;
       continue;
     }
-    if (mode == MODE_TEST) {
-      testMember();
-      if (sfxState.abortFlag) break;
-      continue;
-    }
     ++target.membersDone;
     if (!extractMember(target, isNotice)) break;
   }
@@ -337,5 +329,15 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
     sfxState.abortFlag = abortFlag;
     runPostCommand();
   }
+  return !sfxState.abortFlag;
+}
+
+bool runTestPass(HostWindow window) {
+  sfxState.mainWindow = window;
+  sfxState.abortFlag = 0;
+  sfxState.progress.done = 0;
+  if (!openArchive()) return false;
+  while (!sfxState.abortFlag && readEntryHeader() == HEADER_OK) testMember();
+  closeArchive();
   return !sfxState.abortFlag;
 }

@@ -6,10 +6,15 @@
 
 #include "ui/host.h"
 
-enum ExtractMode { MODE_EXTRACT = 0, MODE_NOTICE = 1, MODE_SCAN = 2, MODE_TEST = 3 };
+enum ExtractMode { MODE_EXTRACT = 0, MODE_NOTICE = 1, MODE_SCAN = 2 };
 
 // One pass. True when it ended with abortFlag clear.
 bool runExtraction(HostWindow window, ExtractMode mode);
+
+// The Test pass: every member decoded into the null device and checked,
+// nothing written. True when every member is intact. A function of its own
+// so that the stub, which never tests, does not carry it.
+bool runTestPass(HostWindow window);
 
 // Building blocks of a pass, for tools that walk the archive themselves:
 // open sfxState.selfPath at the archive (errors shown), skip the current

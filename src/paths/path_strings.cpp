@@ -284,17 +284,20 @@ bool isDeviceName(const char* component, size_t length) {
   size_t base = 0;
   while (base < length && component[base] != '.') ++base;
   while (base > 0 && component[base - 1] == ' ') --base;
-  auto upper = [&](size_t i) {
-    char c = component[i];
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  };
-  auto is = [&](const char* name) {
-    for (size_t i = 0; i < 3; ++i)
-      if (upper(i) != name[i]) return false;
-    return true;
-  };
-  if (base == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
-  if (base == 4 && component[3] >= '1' && component[3] <= '9') return is("COM") || is("LPT");
+  const char* names;
+  if (base == 3)
+    names = "CONPRNAUXNUL";
+  else if (base == 4 && component[3] >= '1' && component[3] <= '9')
+    names = "COMLPT";
+  else
+    return false;
+  for (; *names; names += 3) {
+    // The names are letters: clearing bit 5 upper-cases a letter, and no
+    // other byte becomes one.
+    size_t i = 0;
+    while (i < 3 && (component[i] & ~0x20) == names[i]) ++i;
+    if (i == 3) return true;
+  }
   return false;
 }
 

@@ -8,18 +8,13 @@
 
 namespace {
 
-struct PathVariable {
-  const char* name;  // with both percent signs
-  uint32_t length;
-};
-
 // The order decides which row is tried first; the row numbers select the
 // value in produceValue.
-const PathVariable pathVariables[] = {
-    {"%ExtractDir%", 12},     {"%SystemDir%", 11}, {"%ProgramFilesDir%", 17},
-    {"%CommonFilesDir%", 16}, {"%TEMP%", 6},       {"%ExtractDirX%", 13},
-    {"%MyDocuments%", 13},    {"%windir%", 8},     {nullptr, 0},
+const char* const pathVariables[] = {
+    "%ExtractDir%", "%SystemDir%",   "%ProgramFilesDir%", "%CommonFilesDir%",
+    "%TEMP%",       "%ExtractDirX%", "%MyDocuments%",     "%windir%",
 };
+constexpr int PATH_VARIABLE_COUNT = sizeof pathVariables / sizeof pathVariables[0];
 
 enum {
   ROW_EXTRACT_DIR = 0,
@@ -102,8 +97,9 @@ void produceValue(int row, const char* extractionDir, char* value) {
 }
 
 int matchRow(const char* text) {
-  for (int row = 0; pathVariables[row].name != nullptr; ++row) {
-    if (std::strncmp(text, pathVariables[row].name, pathVariables[row].length) == 0) return row;
+  for (int row = 0; row < PATH_VARIABLE_COUNT; ++row) {
+    const char* name = pathVariables[row];
+    if (std::strncmp(text, name, std::strlen(name)) == 0) return row;
   }
   return -1;
 }
@@ -127,18 +123,6 @@ struct BoundedOutput {
   }
 };
 
-// The length of text's first length bytes without a lead byte at the end
-// whose trail byte is missing, walking characters from the start.
-size_t completeCharacters(const char* text, size_t length) {
-  size_t kept = 0;
-  while (kept < length) {
-    size_t step = platformIsLeadByte(static_cast<unsigned char>(text[kept])) ? 2 : 1;
-    if (kept + step > length) break;
-    kept += step;
-  }
-  return kept;
-}
-
 }  // namespace
 
 char* expandPathVariables(const char* source, char* destination, const char* extractionDir,
@@ -160,12 +144,13 @@ char* expandPathVariables(const char* source, char* destination, const char* ext
     char value[PATH_VALUE_SIZE];
     produceValue(row, extractionDir, value);
     output.append(value, std::strlen(value));
-    source += pathVariables[row].length;
+    source += std::strlen(pathVariables[row]);
   }
   // The result is the first destinationSize - 1 bytes of the full expansion,
-  // less a lead byte whose trail byte did not fit.
+  // less a lead byte whose trail byte did not fit (the full expansion is
+  // longer than the part kept, hence length + 1).
   size_t length = output.used;
-  if (output.cut) length = completeCharacters(destination, length);
+  if (output.cut) length = fitCharacters(destination, length + 1, length);
   destination[length] = '\0';
   return destination + length;
 }

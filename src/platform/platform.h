@@ -19,11 +19,6 @@ using FileHandle = void*;
 // 100-nanosecond intervals since 1601-01-01 UTC, like a Win32 FILETIME.
 using FileTime = uint64_t;
 
-// Broken-down UTC time, like a Win32 SYSTEMTIME (day of week not used).
-struct SystemTime {
-  uint16_t year, month, day, hour, minute, second, milliseconds;
-};
-
 enum SeekOrigin { SEEK_FROM_START = 0, SEEK_FROM_CURRENT = 1 };
 
 constexpr uint32_t PLATFORM_INVALID_ATTRIBUTES = 0xFFFFFFFFu;
@@ -88,7 +83,8 @@ bool platformReadRegistryString(int root, const char* key, const char* valueName
 // top bit set on the 95 family).
 uint32_t platformVersion();
 bool platformIsNtFamily();
-void platformCurrentSystemTime(SystemTime* time);
+// The current time (UTC), to the millisecond.
+FileTime platformCurrentFileTime();
 bool platformIsLeadByte(unsigned char byte);
 // True where names such as CON or LPT1 open devices (Windows).
 bool platformHasDeviceNames();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "paths/path_strings.h"
 #include "paths/path_variables.h"
 #include "platform/platform.h"
 #include "startup/messages.h"
@@ -9,14 +10,9 @@
 
 void copyTextBounded(char* destination, const char* source, int size) {
   if (size <= 0) return;
-  int i = 0;
-  while (source[i]) {
-    int step = platformIsLeadByte(static_cast<unsigned char>(source[i])) && source[i + 1] ? 2 : 1;
-    if (i + step > size - 1) break;
-    for (int k = 0; k < step; ++k) destination[i + k] = source[i + k];
-    i += step;
-  }
-  destination[i] = 0;
+  const size_t length = fitCharacters(source, std::strlen(source), static_cast<size_t>(size) - 1);
+  std::memmove(destination, source, length);
+  destination[length] = 0;
 }
 
 char* quotePathIfSpaced(const char* path, char* destination, int size) {

@@ -1,5 +1,8 @@
 #include "startup/messages.h"
 
+#include <cstring>
+
+#include "paths/path_strings.h"
 #include "platform/platform.h"
 #include "startup/sfx_state.h"
 #include "ui/host.h"
@@ -18,35 +21,27 @@ void formatMessage(char* destination, int size, const char* format, const char* 
   const char* arguments[2] = {first, second};
   int used = 0;
   int next = 0;
-  auto put = [&](char c) {
-    if (used < size - 1) destination[used++] = c;
-  };
   for (const char* p = format; *p; ++p) {
-    if (p[0] == '%' && p[1] == 's') {
-      const char* a = next < 2 ? arguments[next++] : nullptr;
-      for (; a && *a; ++a) put(*a);
-      ++p;
-    } else if (p[0] == '%' && p[1] == '%') {
-      put('%');
-      ++p;
-    } else {
-      put(*p);
+    // What this format byte stands for: itself, an argument, or a '%'.
+    const char* piece = p;
+    size_t count = 1;
+    if (p[0] == '%' && (p[1] == 's' || p[1] == '%') && *++p == 's') {
+      piece = next < 2 ? arguments[next++] : nullptr;
+      count = piece ? std::strlen(piece) : 0;
     }
+    while (count-- && used < size - 1) destination[used++] = *piece++;
   }
   // Never leave half of a double-byte character at the cut.
-  if (used == size - 1) {
-    int i = 0;
-    while (i < used) {
-      int step = platformIsLeadByte(static_cast<unsigned char>(destination[i])) ? 2 : 1;
-      if (i + step > used) break;
-      i += step;
-    }
-    used = i;
-  }
+  if (used == size - 1) used = static_cast<int>(fitCharacters(destination, used + 1, used));
   destination[used] = 0;
 }
 
 void reportFileError(const char* message, const char* path) {
   formatMessage(sfxState.messageBuffer, MESSAGE_BUFFER_SIZE, "\"%s\" %s", path, message);
   hostErrorBox(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title);
+}
+
+void reportImageError(int message) {
+  reportFileError(loadMessage(message), sfxState.selfPath);
+  sfxState.abortFlag = 1;
 }

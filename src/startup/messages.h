@@ -17,6 +17,10 @@ const char* loadMessage(int id);
 // with the configured title. Only reports; callers decide what ends.
 void reportFileError(const char* message, const char* path);
 
+// The failure of a pass that lies in the image itself: the message with
+// selfPath in the file-error box, and abortFlag set.
+void reportImageError(int message);
+
 // Bounded formatting of the one "%s" message texts (the platform's own
 // wsprintfA caps its output at 1024 bytes as well).
 // Replaces each "%s" of format with the next argument; "%%" gives '%'.

@@ -393,7 +393,7 @@ TEST_F(PassTest, TestModeChecksEveryMemberWithoutWriting) {
   bad.dataCrc = 7;
   ASSERT_TRUE(loadImage(image({fileMember("good", pattern(70000), '7'), bad})));
   setDestination();
-  EXPECT_FALSE(runExtraction(nullptr, MODE_TEST));
+  EXPECT_FALSE(runTestPass(nullptr));
   EXPECT_FALSE(exists("out"));
   EXPECT_EQ(scriptedHost.errorBoxes.at(0).text, box(MSG_ARCHIVE_BROKEN, "bad"));
 }

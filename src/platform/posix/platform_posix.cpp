@@ -277,18 +277,12 @@ bool platformReadRegistryString(int, const char*, const char*, char*, uint32_t) 
 uint32_t platformVersion() { return 0x0000000A; }  // the NT family, major version 10
 bool platformIsNtFamily() { return true; }
 
-void platformCurrentSystemTime(SystemTime* time) {
+FileTime platformCurrentFileTime() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
-  struct tm tm;
-  gmtime_r(&ts.tv_sec, &tm);
-  time->year = static_cast<uint16_t>(tm.tm_year + 1900);
-  time->month = static_cast<uint16_t>(tm.tm_mon + 1);
-  time->day = static_cast<uint16_t>(tm.tm_mday);
-  time->hour = static_cast<uint16_t>(tm.tm_hour);
-  time->minute = static_cast<uint16_t>(tm.tm_min);
-  time->second = static_cast<uint16_t>(tm.tm_sec);
-  time->milliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
+  // 1601-01-01 lies 11644473600 seconds before 1970-01-01.
+  return (static_cast<FileTime>(ts.tv_sec) + 11644473600u) * 10000000u +
+         static_cast<FileTime>(ts.tv_nsec / 1000000) * 10000u;
 }
 
 bool platformIsLeadByte(unsigned char byte) {

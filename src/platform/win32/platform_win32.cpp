@@ -12,9 +12,8 @@ static HANDLE handleOf(FileHandle file) { return static_cast<HANDLE>(file); }
 
 static HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition,
                        DWORD flags) {
-  if (win32WideText)
-    return CreateFileW(wide(path), access, share, nullptr, disposition, flags, nullptr);
-  return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+  return textCall(CreateFileW, CreateFileA)(systemText(path), access, share, nullptr, disposition,
+                                            flags, nullptr);
 }
 
 FileHandle platformOpenRead(const char* path) {
@@ -77,12 +76,11 @@ void platformSetFileTime(FileHandle file, FileTime lastWrite) {
 }
 
 bool platformDeleteFile(const char* path) {
-  return (win32WideText ? DeleteFileW(wide(path)) : DeleteFileA(path)) != FALSE;
+  return textCall(DeleteFileW, DeleteFileA)(systemText(path)) != FALSE;
 }
 
 bool platformCreateDirectory(const char* path) {
-  return (win32WideText ? CreateDirectoryW(wide(path), nullptr)
-                        : CreateDirectoryA(path, nullptr)) != FALSE;
+  return textCall(CreateDirectoryW, CreateDirectoryA)(systemText(path), nullptr) != FALSE;
 }
 
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
@@ -97,32 +95,30 @@ void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
 }
 
 uint32_t platformGetAttributes(const char* path) {
-  return win32WideText ? GetFileAttributesW(wide(path)) : GetFileAttributesA(path);
+  return textCall(GetFileAttributesW, GetFileAttributesA)(systemText(path));
 }
 
 bool platformSetAttributes(const char* path, uint32_t attributes) {
-  return (win32WideText ? SetFileAttributesW(wide(path), attributes)
-                        : SetFileAttributesA(path, attributes)) != FALSE;
+  return textCall(SetFileAttributesW, SetFileAttributesA)(systemText(path), attributes) != FALSE;
 }
 
 uint32_t platformVolumeComponentLength(const char* root) {
   DWORD length = 0, flags = 0;
-  BOOL ok;
-  if (win32WideText) {
-    const wchar_t* wideRoot = wide(root);
-    // An empty root would ask about the current directory's volume.
-    ok = wideRoot[0] &&
-         GetVolumeInformationW(wideRoot, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
-  } else {
-    ok = GetVolumeInformationA(root, nullptr, 0, nullptr, &length, &flags, nullptr, 0);
-  }
-  return ok ? length : 0;
+  const wchar_t* text = systemText(root);
+  // A root that cannot be converted comes out empty, which would ask about
+  // the current directory's volume.
+  if (win32WideText && !text[0]) return 0;
+  return textCall(GetVolumeInformationW, GetVolumeInformationA)(text, nullptr, 0, nullptr, &length,
+                                                                &flags, nullptr, 0)
+             ? length
+             : 0;
 }
 
 // Copies at most size - 1 bytes; used where a query's result did not fit.
 static void copyBounded(char* destination, const char* source, uint32_t size) {
   if (!size) return;
-  lstrcpynA(destination, source, static_cast<int>(size));
+  while (--size && *source) *destination++ = *source++;
+  *destination = 0;
 }
 
 static bool fits(UINT result, uint32_t size) { return result != 0 && result < size; }
@@ -211,16 +207,12 @@ bool platformReadRegistryString(int root, const char* key, const char* valueName
 uint32_t platformVersion() { return GetVersion(); }
 bool platformIsNtFamily() { return !(GetVersion() & 0x80000000u); }
 
-void platformCurrentSystemTime(SystemTime* time) {
+FileTime platformCurrentFileTime() {
   SYSTEMTIME st;
+  FILETIME ft;
   GetSystemTime(&st);
-  time->year = st.wYear;
-  time->month = st.wMonth;
-  time->day = st.wDay;
-  time->hour = st.wHour;
-  time->minute = st.wMinute;
-  time->second = st.wSecond;
-  time->milliseconds = st.wMilliseconds;
+  SystemTimeToFileTime(&st, &ft);
+  return static_cast<FileTime>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
 }
 
 // The lead bytes of CP932 (0x81-0x9F, 0xE0-0xFC) as a fixed test: the
@@ -233,7 +225,7 @@ bool platformIsLeadByte(unsigned char byte) {
 bool platformHasDeviceNames() { return true; }
 
 int platformLoadString(unsigned id, char* buffer, int size) {
-  HINSTANCE module = GetModuleHandleA(nullptr);
+  HINSTANCE module = win32Module();
   int length;
   if (win32WideText) {
     // With no buffer, LoadStringW gives the resource's own text and length.
@@ -250,14 +242,11 @@ int platformLoadString(unsigned id, char* buffer, int size) {
 
 void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
                           const char* directory) {
-  HWND owner = static_cast<HWND>(ownerWindow);
-  if (!win32WideText) {
-    ShellExecuteA(owner, nullptr, program, arguments[0] ? arguments : nullptr, directory, SW_SHOW);
-    return;
-  }
   // A name that cannot be converted comes out empty, which the shell refuses
-  // (and, like any command that fails to start, it is not reported).
-  const wchar_t* wideArguments = wide(arguments);
-  ShellExecuteW(owner, nullptr, wide(program), arguments[0] ? wideArguments : nullptr,
-                wide(directory), SW_SHOW);
+  // (and, like any command that fails to start, it is not reported). The
+  // three texts take the three buffers of wide.
+  const wchar_t* text = systemText(arguments);
+  textCall(ShellExecuteW, ShellExecuteA)(static_cast<HWND>(ownerWindow), nullptr,
+                                         systemText(program), arguments[0] ? text : nullptr,
+                                         systemText(directory), SW_SHOW);
 }

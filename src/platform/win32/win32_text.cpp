@@ -39,8 +39,14 @@ int toCp932(const wchar_t* text, int length, char* out, int size, bool lossy) {
   return bytes;
 }
 
+static int wideLength(const wchar_t* text) {
+  int length = 0;
+  while (text[length]) ++length;
+  return length;
+}
+
 static bool fitsCp932(const wchar_t* text, char* out, int size) {
-  return toCp932(text, lstrlenW(text), out, size) >= 0;
+  return toCp932(text, wideLength(text), out, size) >= 0;
 }
 
 bool pathToCp932(wchar_t* path, char* out, int size) {
@@ -55,7 +61,7 @@ const char* win32CommandLine() {
   static char line[1024];
   if (win32WideText) {
     const wchar_t* command = GetCommandLineW();
-    if (toCp932(command, lstrlenW(command), line, sizeof line, true) >= 0) return line;
+    if (toCp932(command, wideLength(command), line, sizeof line, true) >= 0) return line;
     // A longer line holds no destination the program could take anyway.
   }
   return GetCommandLineA();

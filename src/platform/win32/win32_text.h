@@ -11,6 +11,11 @@
 
 #include <windows.h>
 
+// The program's own module: the image is loaded where it was linked (it has
+// no relocations), and the linker names that address.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+inline HINSTANCE win32Module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
 // Wide calls in use; chosen once by win32ChooseTextCalls at start-up.
 extern bool win32WideText;
 void win32ChooseTextCalls();
@@ -31,6 +36,21 @@ bool toWide(const char* text, wchar_t* out, int size, bool strict);
 // made. A text that cannot be converted comes out empty, which every file
 // function refuses.
 const wchar_t* wide(const char* text, bool strict = true);
+
+// The text as the call chosen by textCall takes it: the CP932 bytes
+// themselves, or their UTF-16 form from wide (typed as the wide call's text
+// either way).
+inline const wchar_t* systemText(const char* text, bool strict = true) {
+  return win32WideText ? wide(text, strict) : reinterpret_cast<const wchar_t*>(text);
+}
+
+// The wide or the ANSI form of a call, whichever is in use, to be called
+// through the wide form's type: the two differ only in the type of their
+// texts, which systemText supplies.
+template <typename Wide, typename Ansi>
+Wide* textCall(Wide* wideCall, Ansi* ansiCall) {
+  return win32WideText ? wideCall : reinterpret_cast<Wide*>(reinterpret_cast<void (*)()>(ansiCall));
+}
 
 // UTF-16 (length units) to CP932, zero-terminated in out (size bytes).
 // Returns the byte length, or -1 (out empty) when the text does not fit or

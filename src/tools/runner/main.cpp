@@ -250,7 +250,7 @@ int commandList(const char* file) {
 int commandTest(const char* file) {
   const FileKind kind = setSelf(file);
   if (kind == KIND_NONE || !loadFileConfig(kind, "")) return EXIT_FAILED;
-  bool ok = runExtraction(nullptr, MODE_TEST);
+  bool ok = runTestPass(nullptr);
   std::puts(ok ? "all members are intact" : "the archive is damaged");
   return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -6,7 +6,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstring>
+
 #include "platform/win32/win32_text.h"
+#include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "ui/dialog_logic.h"
@@ -54,19 +57,18 @@ int browseWithShell(HWND owner, char* path, const char* title) {
     info.lParam = seed;
   }
   int result = 0;
-  LPITEMIDLIST item = win32WideText ? SHBrowseForFolderW(&info)
-                                    : SHBrowseForFolderA(reinterpret_cast<BROWSEINFOA*>(&info));
+  LPITEMIDLIST item = textCall(SHBrowseForFolderW, SHBrowseForFolderA)(&info);
   if (item) {
     if (win32WideText) {
       wchar_t* wide = reinterpret_cast<wchar_t*>(buffer);
       char chosen[260];
       // A folder that CP932 cannot name counts as no file-system folder.
       if (SHGetPathFromIDListW(item, wide) && pathToCp932(wide, chosen, sizeof chosen)) {
-        lstrcpyA(path, chosen);
+        std::strcpy(path, chosen);
         result = 1;
       }
     } else if (SHGetPathFromIDListA(item, buffer)) {
-      lstrcpyA(path, buffer);
+      std::strcpy(path, buffer);
       result = 1;
     }
     allocator->Free(item);
@@ -78,16 +80,17 @@ int browseWithShell(HWND owner, char* path, const char* title) {
   return result;
 }
 
-static UINT_PTR CALLBACK fileDialogHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData);
-    return TRUE;
-  }
+// The path buffer of the open file dialog; one such dialog is open at a time.
+static char* fileDialogPath;
+
+static UINT_PTR CALLBACK fileDialogHook(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  // The dialog sets the keyboard focus as it always does.
+  if (message == WM_INITDIALOG) return TRUE;
   if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     int focus = GetDlgCtrlID(GetFocus());
     if (focus != IDC_DIRECTORY_LIST && focus != IDC_DRIVE_LIST) {
       // While the dialog is open the current directory is the one it shows.
-      GetCurrentDirectoryA(260, reinterpret_cast<char*>(GetWindowLongPtrA(window, DWLP_USER)));
+      GetCurrentDirectoryA(260, fileDialogPath);
       PostMessageA(window, WM_COMMAND, IDABORT, 1);
     }
   }
@@ -96,6 +99,7 @@ static UINT_PTR CALLBACK fileDialogHook(HWND window, UINT message, WPARAM wParam
 
 int browseWithFileDialog(HWND owner, char* path, const char* title) {
   sfxState.messageBuffer[0] = 0;
+  fileDialogPath = path;
   OPENFILENAMEA dialog = {};
   // The old 76-byte structure: the dialog the old systems know.
   dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
@@ -107,7 +111,6 @@ int browseWithFileDialog(HWND owner, char* path, const char* title) {
   dialog.lpstrTitle = title;
   dialog.Flags =
       OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST;
-  dialog.lCustData = reinterpret_cast<LPARAM>(path);
   dialog.lpfnHook = fileDialogHook;
   dialog.lpTemplateName = MAKEINTRESOURCEA(IDD_FOLDER);
   return GetOpenFileNameA(&dialog) ? 1 : 0;
@@ -116,9 +119,9 @@ int browseWithFileDialog(HWND owner, char* path, const char* title) {
 int chooseFolder(HWND owner, char* path) {
   char title[128];
   if ((GetVersion() & 0xFF) >= 4) {
-    lstrcpynA(title, loadMessage(MSG_SELECT_FOLDER), sizeof title);
+    copyTextBounded(title, loadMessage(MSG_SELECT_FOLDER), sizeof title);
     return browseWithShell(owner, path, title);
   }
-  lstrcpynA(title, loadMessage(MSG_BROWSE_DIRECTORY), sizeof title);
+  copyTextBounded(title, loadMessage(MSG_BROWSE_DIRECTORY), sizeof title);
   return browseWithFileDialog(owner, path, title);
 }

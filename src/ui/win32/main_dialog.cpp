@@ -24,6 +24,8 @@ void centerWindow(HWND window) {
   MoveWindow(window, x, y, width, height, FALSE);
 }
 
+static void disableItem(HWND dialog, int id) { EnableWindow(GetDlgItem(dialog, id), FALSE); }
+
 static void initialise(HWND dialog) {
   const SfxConfig& config = sfxState.config;
   setText(dialog, config.title);
@@ -46,15 +48,13 @@ static BOOL extract(HWND dialog) {
   char* text = sfxState.messageBuffer;
   getItemText(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
   if (!acceptDestination(text, sfxState.extractDir)) {
-    char caption[128];
-    platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
-    messageBox(dialog, loadMessage(MSG_FULL_PATH_REQUIRED), caption, MB_ICONERROR | MB_OK);
+    defaultTitleErrorBox(dialog, MSG_FULL_PATH_REQUIRED);
     return FALSE;
   }
-  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-  EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
-  EnableWindow(GetDlgItem(dialog, IDC_OPTIONS), FALSE);
-  EnableWindow(GetDlgItem(dialog, IDC_DIRECTORY), FALSE);
+  disableItem(dialog, IDOK);
+  disableItem(dialog, IDC_BROWSE);
+  disableItem(dialog, IDC_OPTIONS);
+  disableItem(dialog, IDC_DIRECTORY);
   SetFocus(GetDlgItem(dialog, IDCANCEL));
   SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
   sfxState.extracting = 1;
@@ -103,23 +103,29 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+// The options dialog's check boxes and the option each one shows.
+static const int OPTION_BOX_IDS[] = {IDC_RESTORE_ATTRIBUTES, IDC_OVERWRITE, IDC_AUTO_RUN,
+                                     IDC_NO_FOLDERS};
+static bool OptionBoxes::*const OPTION_BOX_FIELDS[] = {
+    &OptionBoxes::restoreAttributes, &OptionBoxes::overwrite, &OptionBoxes::autoRun,
+    &OptionBoxes::noFolders};
+
 INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     OptionBoxes boxes = optionsFromState();
-    CheckDlgButton(dialog, IDC_RESTORE_ATTRIBUTES,
-                   boxes.restoreAttributes ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(dialog, IDC_OVERWRITE, boxes.overwrite ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(dialog, IDC_NO_FOLDERS, boxes.noFolders ? BST_CHECKED : BST_UNCHECKED);
+    // Without a command the automatic run is off, so its box stays clear.
+    for (int i = 0; i < 4; ++i)
+      SendDlgItemMessageA(dialog, OPTION_BOX_IDS[i], BM_SETCHECK,
+                          boxes.*OPTION_BOX_FIELDS[i] ? BST_CHECKED : BST_UNCHECKED, 0);
     if (boxes.commandPresent) {
-      CheckDlgButton(dialog, IDC_AUTO_RUN, boxes.autoRun ? BST_CHECKED : BST_UNCHECKED);
       char format[20];
       char line[280];
       platformLoadString(MSG_COMMAND, format, sizeof format);
       formatMessage(line, sizeof line, format, sfxState.config.runCommand);
       setItemText(dialog, IDC_COMMAND_LINE, line);
     } else {
-      EnableWindow(GetDlgItem(dialog, IDC_AUTO_RUN), FALSE);
-      EnableWindow(GetDlgItem(dialog, IDC_COMMAND_LINE), FALSE);
+      disableItem(dialog, IDC_AUTO_RUN);
+      disableItem(dialog, IDC_COMMAND_LINE);
     }
     return TRUE;
   }
@@ -127,10 +133,9 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
   switch (LOWORD(wParam)) {
     case IDOK: {
       OptionBoxes boxes{};
-      boxes.restoreAttributes = IsDlgButtonChecked(dialog, IDC_RESTORE_ATTRIBUTES) == BST_CHECKED;
-      boxes.overwrite = IsDlgButtonChecked(dialog, IDC_OVERWRITE) == BST_CHECKED;
-      boxes.autoRun = IsDlgButtonChecked(dialog, IDC_AUTO_RUN) == BST_CHECKED;
-      boxes.noFolders = IsDlgButtonChecked(dialog, IDC_NO_FOLDERS) == BST_CHECKED;
+      for (int i = 0; i < 4; ++i)
+        boxes.*OPTION_BOX_FIELDS[i] =
+            SendDlgItemMessageA(dialog, OPTION_BOX_IDS[i], BM_GETCHECK, 0, 0) == BST_CHECKED;
       applyOptions(boxes);
       EndDialog(dialog, 1);
       return TRUE;

@@ -19,15 +19,13 @@ int programMain(HINSTANCE instance, const char* commandTail) {
   sfxState.outputFile = INVALID_HANDLE_VALUE;
   InitCommonControls();
   // The configured title is not known yet: start-up errors use the default.
-  char caption[128];
-  platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
   if (!isSupportedWindows(GetVersion())) {
-    messageBox(nullptr, loadMessage(MSG_NEEDS_WIN95), caption, MB_ICONERROR | MB_OK);
+    defaultTitleErrorBox(nullptr, MSG_NEEDS_WIN95);
     return 0;
   }
   win32ModulePath(instance, sfxState.selfPath, SELF_PATH_SIZE);
   if (!loadConfig(commandTail)) {
-    messageBox(nullptr, loadMessage(MSG_ARCHIVE_BROKEN), caption, MB_ICONERROR | MB_OK);
+    defaultTitleErrorBox(nullptr, MSG_ARCHIVE_BROKEN);
     return 0;
   }
   if (!runExtraction(nullptr, MODE_NOTICE)) return 0;
@@ -37,6 +35,5 @@ int programMain(HINSTANCE instance, const char* commandTail) {
 // The process entry: no C runtime start-up, nothing to construct.
 extern "C" void __stdcall kasumiroEntry() {
   win32ChooseTextCalls();
-  ExitProcess(static_cast<UINT>(
-      programMain(GetModuleHandleA(nullptr), commandLineTail(win32CommandLine()))));
+  ExitProcess(static_cast<UINT>(programMain(win32Module(), commandLineTail(win32CommandLine()))));
 }

@@ -1,42 +1,51 @@
 // The dialogs' texts in and out, and the dialogs and boxes themselves, in the
 // ANSI or the wide form as chosen at start-up (platform/win32/win32_text.h).
+#include <cstring>
+
+#include "paths/path_strings.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_text.h"
+#include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "ui/win32/win32_ui.h"
 
 int messageBox(HWND owner, const char* text, const char* caption, UINT type) {
-  if (!win32WideText) return MessageBoxA(owner, text, caption, type);
-  const wchar_t* wideText = wide(text, false);
-  return MessageBoxW(owner, wideText, wide(caption, false), type);
+  const wchar_t* wideText = systemText(text, false);
+  return textCall(MessageBoxW, MessageBoxA)(owner, wideText, systemText(caption, false), type);
+}
+
+void defaultTitleErrorBox(HWND owner, int message) {
+  char caption[128];
+  platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
+  messageBox(owner, loadMessage(message), caption, MB_ICONERROR | MB_OK);
+}
+
+// A text message to window: through SendMessageW where the dialogs are
+// wide (text in UTF-16), else through SendMessageA.
+static LRESULT sendText(HWND window, UINT message, WPARAM wParam, const void* text) {
+  return textCall(SendMessageW, SendMessageA)(window, message, wParam,
+                                              reinterpret_cast<LPARAM>(text));
 }
 
 void setText(HWND window, const char* text) {
-  if (!win32WideText) {
-    SetWindowTextA(window, text);
-    return;
-  }
-  SetWindowTextW(window, wide(text, false));
+  sendText(window, WM_SETTEXT, 0, systemText(text, false));
 }
 
 void setItemText(HWND dialog, int id, const char* text) { setText(GetDlgItem(dialog, id), text); }
 
 int getItemText(HWND dialog, int id, char* buffer, int size) {
-  if (!win32WideText) return static_cast<int>(GetDlgItemTextA(dialog, id, buffer, size));
+  HWND item = GetDlgItem(dialog, id);
+  if (!win32WideText) return static_cast<int>(sendText(item, WM_GETTEXT, size, buffer));
   static wchar_t text[WIDE_TEXT_UNITS];
   static char whole[2 * WIDE_TEXT_UNITS];
-  int length =
-      toCp932(text, GetDlgItemTextW(dialog, id, text, WIDE_TEXT_UNITS), whole, sizeof whole);
+  int length = toCp932(text, static_cast<int>(sendText(item, WM_GETTEXT, WIDE_TEXT_UNITS, text)),
+                       whole, sizeof whole);
   // A character that CP932 lacks reads as an empty box: nothing can be done
   // with a name the program cannot hold. A text longer than the buffer is
-  // cut as GetDlgItemTextA cuts it, after the last whole character that fits.
-  int kept = 0;
-  while (kept < length) {
-    int step = platformIsLeadByte(static_cast<unsigned char>(whole[kept])) ? 2 : 1;
-    if (kept + step >= size) break;
-    kept += step;
-  }
-  lstrcpynA(buffer, whole, kept + 1);
+  // cut as the ANSI call cuts it, after the last whole character that fits.
+  const int kept = length < 0 ? 0 : static_cast<int>(fitCharacters(whole, length, size - 1));
+  std::memcpy(buffer, whole, kept);
+  buffer[kept] = 0;
   return kept;
 }
 
@@ -44,6 +53,6 @@ INT_PTR dialogBox(int id, HWND owner, DLGPROC procedure) {
   HINSTANCE instance = static_cast<HINSTANCE>(sfxState.instance);
   // Made wide, the dialog's controls hold their texts in UTF-16; an ANSI edit
   // box would keep its text in the ANSI code page and lose the Japanese.
-  if (win32WideText) return DialogBoxParamW(instance, MAKEINTRESOURCEW(id), owner, procedure, 0);
-  return DialogBoxParamA(instance, MAKEINTRESOURCEA(id), owner, procedure, 0);
+  return textCall(DialogBoxParamW, DialogBoxParamA)(instance, MAKEINTRESOURCEW(id), owner,
+                                                    procedure, 0);
 }

@@ -18,6 +18,8 @@ int browseWithFileDialog(HWND owner, char* path, const char* title);
 
 // Texts are CP932 (see platform/win32/win32_text.h for the calls used).
 int messageBox(HWND owner, const char* text, const char* caption, UINT type);
+// An error box with the message text id, captioned with the default title.
+void defaultTitleErrorBox(HWND owner, int message);
 void setText(HWND window, const char* text);
 void setItemText(HWND dialog, int id, const char* text);
 // Reads at most size - 1 bytes, cut at a character boundary; the length.
