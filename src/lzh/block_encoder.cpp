@@ -31,7 +31,7 @@ const float* entropyTable() {
 
 LzhBlockEncoder::LzhBlockEncoder()
     : tokens_(new uint32_t[LZH_MAX_BLOCK_CODES + 1]),
-      histograms_(new uint32_t[size_t{MAX_SEGMENTS + 1} * HISTOGRAM_WIDTH]),
+      histograms_(new uint32_t[size_t{MAX_STEPS + 1} * HISTOGRAM_WIDTH]),
       output_(new uint8_t[OUTPUT_CHUNK + OUTPUT_SLACK]) {
   entropyTable();
 }
@@ -40,7 +40,7 @@ void LzhBlockEncoder::begin(int positionSymbols, int positionCountBits, uint32_t
                             LzhSink* sink, uint64_t outputLimit) {
   positionSymbols_ = positionSymbols;
   positionCountBits_ = positionCountBits;
-  splitCodes_ = std::max(splitCodes, MIN_SPLIT_CODES);
+  splitCodes_ = std::max<uint32_t>(splitCodes / FINE_CODES, 1) * FINE_CODES;
   sink_ = sink;
   outputLimit_ = outputLimit;
   outputTotal_ = 0;
@@ -80,7 +80,7 @@ void LzhBlockEncoder::flushOutput() {
   outPos_ = 0;
 }
 
-// Estimated bits of one block made of the segments [first, last): the
+// Estimated bits of one block made of the steps [first, last): the
 // entropy of its two codes plus a rough price for sending their lengths.
 // Extra bits of positions are the same however blocks are cut and left out.
 float LzhBlockEncoder::blockCost(uint32_t first, uint32_t last) const {
@@ -97,7 +97,7 @@ float LzhBlockEncoder::blockCost(uint32_t first, uint32_t last) const {
       ++used;
     }
   }
-  float bits = nlogn[total] - sum + 4.5f * static_cast<float>(used);
+  float bits = nlogn[total] - sum + 3.0f * static_cast<float>(used);
   sum = 0;
   total = 0;
   used = 0;
@@ -109,25 +109,30 @@ float LzhBlockEncoder::blockCost(uint32_t first, uint32_t last) const {
       ++used;
     }
   }
-  return bits + nlogn[total] - sum + 4.0f * static_cast<float>(used) + 80.0f;
+  return bits + nlogn[total] - sum + 3.0f * static_cast<float>(used) + 80.0f;
 }
 
-// Chooses block ends at multiples of splitCodes_ tokens by the least total
-// estimated cost. Unless the input has ended, the last block stays behind:
-// the tokens that come next may belong to it.
+// Chooses where blocks end by their estimated costs: first the cheapest cut
+// at multiples of splitCodes_ tokens, then each end moved to the best place
+// nearby at a finer step. Unless the input has ended, the last block stays
+// behind: the tokens that come next may belong to it.
 void LzhBlockEncoder::flushTokens(bool final) {
   const uint32_t n = count_;
   if (n == 0) return;
-  const uint32_t segment = splitCodes_;
-  const uint32_t segments = (n + segment - 1) / segment;
+  const uint32_t steps = (n + FINE_CODES - 1) / FINE_CODES;
+  const uint32_t coarse = splitCodes_ / FINE_CODES;
+  // Tokens between two step numbers.
+  auto tokensIn = [&](uint32_t from, uint32_t to) {
+    return std::min(n, to * FINE_CODES) - from * FINE_CODES;
+  };
 
   uint32_t* rows = histograms_.get();
   std::memset(rows, 0, sizeof(uint32_t) * HISTOGRAM_WIDTH);
-  for (uint32_t k = 0; k < segments; ++k) {
+  for (uint32_t k = 0; k < steps; ++k) {
     uint32_t* row = rows + size_t{k + 1} * HISTOGRAM_WIDTH;
     std::memcpy(row, row - HISTOGRAM_WIDTH, sizeof(uint32_t) * HISTOGRAM_WIDTH);
-    const uint32_t end = std::min(n, (k + 1) * segment);
-    for (uint32_t t = k * segment; t < end; ++t) {
+    const uint32_t end = std::min(n, (k + 1) * FINE_CODES);
+    for (uint32_t t = k * FINE_CODES; t < end; ++t) {
       const uint32_t token = tokens_[t];
       const uint32_t symbol = token >> 16;
       ++row[symbol];
@@ -135,37 +140,58 @@ void LzhBlockEncoder::flushTokens(bool final) {
     }
   }
 
-  float best[MAX_SEGMENTS + 1];
-  uint16_t from[MAX_SEGMENTS + 1];
+  // The coarse cut: block ends at the points 0, coarse, 2 coarse, ..., steps.
+  const uint32_t points = (steps + coarse - 1) / coarse;
+  auto stepOf = [&](uint32_t point) { return std::min(steps, point * coarse); };
+  float best[MAX_STEPS + 1];
+  uint16_t from[MAX_STEPS + 1];
   best[0] = 0;
-  for (uint32_t j = 1; j <= segments; ++j) {
+  for (uint32_t j = 1; j <= points; ++j) {
     best[j] = INFINITY;
-    const uint32_t end = std::min(n, j * segment);
     for (uint32_t i = 0; i < j; ++i) {
-      if (end - i * segment > LZH_MAX_BLOCK_CODES) continue;
-      const float cost = best[i] + blockCost(i, j);
+      if (tokensIn(stepOf(i), stepOf(j)) > LZH_MAX_BLOCK_CODES) continue;
+      const float cost = best[i] + blockCost(stepOf(i), stepOf(j));
       if (cost < best[j]) {
         best[j] = cost;
         from[j] = static_cast<uint16_t>(i);
       }
     }
   }
-  uint16_t ends[MAX_SEGMENTS + 1];
+  uint16_t ends[MAX_STEPS + 1];
   int blocks = 0;
-  for (uint32_t j = segments; j > 0; j = from[j]) ends[blocks++] = static_cast<uint16_t>(j);
+  for (uint32_t j = points; j > 0; j = from[j]) ends[blocks++] = static_cast<uint16_t>(stepOf(j));
   std::reverse(ends, ends + blocks);
+
+  // Each end between two blocks moves to the cheapest step within a coarse
+  // step either way.
+  for (int b = 0; b + 1 < blocks; ++b) {
+    const uint32_t first = b ? ends[b - 1] : 0, middle = ends[b], last = ends[b + 1];
+    const uint32_t lo = std::max(first + 1, middle > coarse ? middle - coarse + 1 : 1);
+    const uint32_t hi = std::min(last - 1, middle + coarse - 1);
+    float least = blockCost(first, middle) + blockCost(middle, last);
+    for (uint32_t x = lo; x <= hi; ++x) {
+      if (x == middle || tokensIn(first, x) > LZH_MAX_BLOCK_CODES ||
+          tokensIn(x, last) > LZH_MAX_BLOCK_CODES)
+        continue;
+      const float cost = blockCost(first, x) + blockCost(x, last);
+      if (cost < least) {
+        least = cost;
+        ends[b] = static_cast<uint16_t>(x);
+      }
+    }
+  }
 
   const int written = (final || blocks == 1) ? blocks : blocks - 1;
   uint32_t start = 0;
   uint32_t histogram[HISTOGRAM_WIDTH];
   for (int b = 0; b < written; ++b) {
-    const uint32_t first = start / segment, last = ends[b];
-    const uint32_t stop = std::min(n, last * segment);
+    const uint32_t first = b ? ends[b - 1] : 0, last = ends[b];
     const uint32_t* lo = rows + size_t{first} * HISTOGRAM_WIDTH;
     const uint32_t* hi = rows + size_t{last} * HISTOGRAM_WIDTH;
     for (int s = 0; s < HISTOGRAM_WIDTH; ++s) histogram[s] = hi[s] - lo[s];
-    writeBlock(tokens_.get() + start, stop - start, histogram);
-    start = stop;
+    const uint32_t count = tokensIn(first, last);
+    writeBlock(tokens_.get() + start, count, histogram);
+    start += count;
   }
   count_ = n - start;
   std::memmove(tokens_.get(), tokens_.get() + start, sizeof(uint32_t) * count_);

@@ -33,7 +33,8 @@ class LzhBlockEncoder {
  public:
   LzhBlockEncoder();
 
-  // Starts a member. splitCodes is the granularity of block ends, in codes.
+  // Starts a member. splitCodes is the step of the first, coarse choice of
+  // block ends, in codes.
   void begin(int positionSymbols, int positionCountBits, uint32_t splitCodes, LzhSink* sink,
              uint64_t outputLimit);
 
@@ -64,8 +65,9 @@ class LzhBlockEncoder {
  private:
   static constexpr size_t OUTPUT_CHUNK = 65536;
   static constexpr int HISTOGRAM_WIDTH = LZH_CHAR_SYMBOLS + LZH_MAX_POSITION_SYMBOLS + 1;
-  static constexpr uint32_t MIN_SPLIT_CODES = 256;
-  static constexpr uint32_t MAX_SEGMENTS = LZH_MAX_BLOCK_CODES / MIN_SPLIT_CODES + 1;
+  // Blocks end at multiples of this many tokens.
+  static constexpr uint32_t FINE_CODES = 256;
+  static constexpr uint32_t MAX_STEPS = LZH_MAX_BLOCK_CODES / FINE_CODES + 1;
 
   void flushTokens(bool final);
   float blockCost(uint32_t first, uint32_t last) const;
@@ -93,7 +95,7 @@ class LzhBlockEncoder {
 
   std::unique_ptr<uint32_t[]> tokens_;  // symbol << 16 | distance field
   uint32_t count_ = 0;
-  // Running histograms at every multiple of splitCodes_ tokens.
+  // Running histograms at every multiple of FINE_CODES tokens.
   std::unique_ptr<uint32_t[]> histograms_;
   uint32_t splitCodes_ = 4096;
   int positionSymbols_ = 14;

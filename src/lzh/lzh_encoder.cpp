@@ -6,7 +6,6 @@
 
 #include "lzh/block_encoder.h"
 #include "lzh/crc16.h"
-#include "lzh/huffman_builder.h"
 #include "lzh/lz_match_finder.h"
 
 namespace {
@@ -17,20 +16,25 @@ struct LevelParameters {
   Strategy strategy;
   uint16_t depth;        // chain links or tree nodes visited per search
   uint16_t nice;         // a match this long ends the search
-  uint16_t lazyBelow;    // lazy: look one position ahead only after shorter matches
+  uint8_t lookAhead;     // lazy: positions looked at past a match (1 or 2)
+  uint16_t lazyBelow;    // lazy: look ahead only after shorter matches
   uint16_t goodLength;   // lazy: after a match this long, look ahead less deeply
   uint16_t insertBelow;  // greedy: inside longer matches positions are not entered
   uint8_t passes;        // by cost: parses per chunk, each priced by the one before
-  uint16_t splitCodes;   // blocks end at multiples of this many codes
+  uint16_t splitCodes;   // first choice of block ends at multiples of this many codes
 };
 
 constexpr LevelParameters LEVELS[LZH_MAX_LEVEL + 1] = {
-    {Strategy::Greedy, 0, 0, 0, 0, 0, 0, 0},  // no level 0
-    {Strategy::Greedy, 4, 16, 0, 0, 16, 0, 8192},   {Strategy::Greedy, 8, 32, 0, 0, 32, 0, 4096},
-    {Strategy::Lazy, 8, 32, 16, 8, 0, 0, 4096},     {Strategy::Lazy, 16, 64, 32, 16, 0, 0, 4096},
-    {Strategy::Lazy, 32, 128, 64, 32, 0, 0, 2048},  {Strategy::Lazy, 96, 256, 128, 64, 0, 0, 2048},
-    {Strategy::Optimal, 16, 48, 0, 0, 0, 1, 1024},  {Strategy::Optimal, 32, 96, 0, 0, 0, 2, 1024},
-    {Strategy::Optimal, 96, 256, 0, 0, 0, 3, 1024},
+    {Strategy::Greedy, 0, 0, 0, 0, 0, 0, 0, 0},  // no level 0
+    {Strategy::Greedy, 4, 16, 0, 0, 0, 16, 0, 2048},
+    {Strategy::Greedy, 8, 32, 0, 0, 0, 32, 0, 2048},
+    {Strategy::Lazy, 8, 32, 1, 16, 8, 0, 0, 1024},
+    {Strategy::Lazy, 16, 64, 2, 32, 16, 0, 0, 1024},
+    {Strategy::Lazy, 32, 128, 2, 64, 32, 0, 0, 1024},
+    {Strategy::Lazy, 128, 256, 2, 128, 64, 0, 0, 1024},
+    {Strategy::Optimal, 16, 48, 0, 0, 0, 0, 1, 1024},
+    {Strategy::Optimal, 32, 96, 0, 0, 0, 0, 2, 1024},
+    {Strategy::Optimal, 96, 256, 0, 0, 0, 0, 3, 1024},
 };
 
 // The input buffer: the last 64 KiB already encoded (the matches' history)
@@ -83,11 +87,15 @@ struct OptimalParser {
     haveModel = true;
   }
 
-  // Prices from the Huffman codes that the chosen path would get.
+  // Prices from the chosen path's own statistics: log2(total / frequency)
+  // bits, with half a count added to every symbol so that the ones the path
+  // did not use stay possible at a high price. (Huffman lengths as prices
+  // shut such symbols out for good and make every further pass worse.)
   void modelFromPath(const uint8_t* data, uint32_t n, int positionSymbols) {
     uint32_t charFrequencies[LZH_CHAR_SYMBOLS] = {};
     uint32_t positionFrequencies[LZH_MAX_POSITION_SYMBOLS] = {};
-    for (uint32_t i = 0; i < n;) {
+    uint32_t chars = 0, positions = 0;
+    for (uint32_t i = 0; i < n; ++chars) {
       const uint32_t c = choice[i];
       const uint32_t len = c >> 16;
       if (len == 1) {
@@ -95,35 +103,24 @@ struct OptimalParser {
       } else {
         ++charFrequencies[len + 253];
         ++positionFrequencies[positionSymbolOf((c & 0xFFFF) - 1)];
+        ++positions;
       }
       i += len;
     }
-    uint8_t charLengths[LZH_CHAR_SYMBOLS];
-    uint8_t positionLengths[LZH_MAX_POSITION_SYMBOLS];
-    pricesFromLengths(charFrequencies, charLengths, LZH_CHAR_SYMBOLS);
-    pricesFromLengths(positionFrequencies, positionLengths, positionSymbols);
-    for (int b = 0; b < 256; ++b) literalCost[b] = charLengths[b] * COST_SCALE;
+    const double charTotal = chars + 0.5 * LZH_CHAR_SYMBOLS;
+    const double positionTotal = positions + 0.5 * positionSymbols;
+    for (int b = 0; b < 256; ++b) literalCost[b] = price(charTotal, charFrequencies[b]);
     for (uint32_t len = LZ_MIN_MATCH; len <= LZ_MAX_MATCH; ++len)
-      lengthCost[len] = charLengths[len + 253] * COST_SCALE;
+      lengthCost[len] = price(charTotal, charFrequencies[len + 253]);
     for (int j = 0; j < positionSymbols; ++j)
-      positionCost[j] = (positionLengths[j] + (j > 1 ? j - 1 : 0)) * COST_SCALE;
+      positionCost[j] =
+          price(positionTotal, positionFrequencies[j]) + (j > 1 ? j - 1 : 0) * COST_SCALE;
     haveModel = true;
   }
 
-  // Code lengths as prices: a lone symbol costs 1 bit (never free, or the
-  // parse could prefer endless literals), unused ones a little more than
-  // the longest code.
-  static void pricesFromLengths(const uint32_t* frequencies, uint8_t* lengths, int symbols) {
-    const int used = buildHuffmanLengths(frequencies, symbols, 16, lengths);
-    uint8_t longest = 1;
-    for (int s = 0; s < symbols; ++s) longest = std::max(longest, lengths[s]);
-    const uint8_t unused = static_cast<uint8_t>(std::min(longest + 2, 16));
-    for (int s = 0; s < symbols; ++s) {
-      if (frequencies[s] == 0)
-        lengths[s] = unused;
-      else if (used < 2)
-        lengths[s] = 1;
-    }
+  static uint32_t price(double total, uint32_t frequency) {
+    const double bits = std::clamp(std::log2(total / (frequency + 0.5)), 1.0, 16.0);
+    return static_cast<uint32_t>(bits * COST_SCALE + 0.5);
   }
 
   // The cheapest way through the chunk, from its end backwards: choice[i]
@@ -227,14 +224,15 @@ struct LzhEncoder::State {
     return matchBits <= literalBits;
   }
 
-  // Whether a literal and then the match at the next position are better
-  // than the match here: each byte more is worth about four doublings of
-  // the distance.
-  static bool preferNext(uint32_t length, uint32_t distance, uint32_t nextLength,
-                         uint32_t nextDistance) {
-    return 4 * (static_cast<int>(nextLength) - static_cast<int>(length)) +
-               static_cast<int>(log2Floor(distance)) - static_cast<int>(log2Floor(nextDistance)) >
-           2;
+  // Whether literals and then the match `ahead` positions further on are
+  // better than the match here: each byte more is worth about four doublings
+  // of the distance, and skipping two bytes needs a clearer gain than one.
+  static bool preferLater(uint32_t length, uint32_t distance, uint32_t laterLength,
+                          uint32_t laterDistance, int ahead) {
+    const int gain = 4 * (static_cast<int>(laterLength) - static_cast<int>(length)) +
+                     static_cast<int>(log2Floor(distance)) -
+                     static_cast<int>(log2Floor(laterDistance));
+    return gain > (ahead == 1 ? 2 : 6);
   }
 
   template <bool Lazy>
@@ -242,42 +240,45 @@ struct LzhEncoder::State {
     HashChainFinder& finder = *chains;
     const uint8_t* data = buffer.get();
     const LevelParameters p = params;
+    // The longest match at i (0 when under 3 bytes), entering i in the chains.
+    auto search = [&](size_t i, uint32_t depth, uint32_t* distance) {
+      const uint32_t maxLength = static_cast<uint32_t>(std::min<size_t>(LZ_MAX_MATCH, end - i));
+      return finder.find(data + i, base + static_cast<uint32_t>(i), maxLength,
+                         std::min<uint32_t>(p.nice, maxLength), depth, maxDistance, distance);
+    };
     size_t i = cur;
     while (i < limit) {
-      const size_t avail = end - i;
-      if (avail < 4) {  // the last bytes of the input
+      if (end - i < 4) {  // the last bytes of the input
         blocks.literal(data[i++]);
         continue;
       }
-      const uint32_t maxLength = static_cast<uint32_t>(std::min<size_t>(LZ_MAX_MATCH, avail));
       uint32_t distance = 0;
-      uint32_t length =
-          finder.find(data + i, base + static_cast<uint32_t>(i), maxLength,
-                      std::min<uint32_t>(p.nice, maxLength), p.depth, maxDistance, &distance);
+      uint32_t length = search(i, p.depth, &distance);
       if (length < LZ_MIN_MATCH || !worthwhile(length, distance, data + i)) {
         blocks.literal(data[i++]);
         continue;
       }
       size_t entered = i + 1;  // first position of the match not yet in the chains
       if (Lazy) {
-        while (length < p.lazyBelow && i + 1 < limit && end - (i + 1) >= 4) {
-          const size_t next = i + 1;
-          const uint32_t nextMax =
-              static_cast<uint32_t>(std::min<size_t>(LZ_MAX_MATCH, end - next));
-          uint32_t nextDistance = 0;
-          const uint32_t nextLength = finder.find(
-              data + next, base + static_cast<uint32_t>(next), nextMax,
-              std::min<uint32_t>(p.nice, nextMax),
-              length >= p.goodLength ? p.depth / 4 + 1 : p.depth, maxDistance, &nextDistance);
-          entered = next + 1;
-          if (nextLength < LZ_MIN_MATCH ||
-              !preferNext(length, distance, nextLength, nextDistance) ||
-              !worthwhile(nextLength, nextDistance, data + next))
-            break;
-          blocks.literal(data[i]);
-          i = next;
-          length = nextLength;
-          distance = nextDistance;
+        // Look one and then two positions further for a better match; move
+        // there (sending literals) as long as one is found.
+        for (int ahead = 1; length < p.lazyBelow && ahead <= p.lookAhead;) {
+          const size_t later = i + ahead;
+          if (later >= limit || end - later < 4) break;
+          uint32_t laterDistance = 0;
+          const uint32_t laterLength =
+              search(later, length >= p.goodLength ? p.depth / 4 + 1 : p.depth, &laterDistance);
+          entered = later + 1;
+          if (laterLength >= LZ_MIN_MATCH &&
+              preferLater(length, distance, laterLength, laterDistance, ahead) &&
+              worthwhile(laterLength, laterDistance, data + later)) {
+            while (i < later) blocks.literal(data[i++]);
+            length = laterLength;
+            distance = laterDistance;
+            ahead = 1;
+          } else {
+            ++ahead;
+          }
         }
       }
       blocks.match(length, distance);
