@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets from archives made with the test
 // kit: make_corpus DIRECTORY creates DIRECTORY/fuzz_image, fuzz_decoder,
-// fuzz_huffman, fuzz_member_path and fuzz_roundtrip and fills them. The
+// fuzz_huffman, fuzz_member_path, fuzz_roundtrip and fuzz_encoder and fills
+// them. The
 // layouts of the seeds are those described at the top of each target.
 #include <sys/stat.h>
 
@@ -326,6 +327,20 @@ void roundtripSeeds() {
   seed(t, "literals", literals);
 }
 
+void encoderSeeds() {
+  const std::string t = "fuzz_encoder";
+  const Bytes text = pattern(1500, 41);
+  // Every level of every method, whole and in small pieces.
+  for (unsigned choice = 0; choice < 27; ++choice) {
+    Bytes s{static_cast<uint8_t>(choice), static_cast<uint8_t>(choice * 7), 20};
+    s.insert(s.end(), text.begin(), text.end());
+    seed(t, "text-" + std::to_string(choice), s);
+  }
+  Bytes runs{2, 200, 3};
+  runs.insert(runs.end(), 300, 0);
+  seed(t, "zeros", runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -341,6 +356,7 @@ int main(int argc, char** argv) {
     huffmanSeeds();
     memberPathSeeds();
     roundtripSeeds();
+    encoderSeeds();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_corpus: %s\n", e.what());
     return 1;

@@ -78,7 +78,7 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
   if ((build)); then
     cd "$ROOT"
     echo "wine e2e: building the host tools and the stubs"
-    { cmake --preset release && cmake --build --preset release --target kasumiro-mksfx kasumiro-layout; } >"$BUILD/wine-build.log" 2>&1 ||
+    { cmake --preset release && cmake --build --preset release --target kasumiro-mksfx kasumiro-layout kasumiro; } >"$BUILD/wine-build.log" 2>&1 ||
       { cat "$BUILD/wine-build.log"; exit 1; }
     for arch in "${archs[@]}"; do
       { cmake --preset "stub-$arch" && cmake --build --preset "stub-$arch"; } >>"$BUILD/wine-build.log" 2>&1 ||
@@ -109,6 +109,7 @@ fi
 # Under Xvfb.
 read -r -a archs <<<"$KASUMIRO_ARCHS"
 MKSFX=$BUILD/release/kasumiro-mksfx
+KASUMIRO=$BUILD/release/kasumiro
 WINESERVER=$(dirname "$WINE64")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 
@@ -261,6 +262,28 @@ EOF
   done
   absent "$L/notice/!"
   [ "$(find "$L/notice" -type f | wc -l)" = 5 ] || bad "other files than the five members were written"
+  finish
+
+  # The same tree packed by our own packer onto the stub under test.
+  printf '%s' 'このアーカイブはテスト用です。解凍を続けますか?' >"$S/notice-utf8.txt"
+  "$KASUMIRO" a -q --stub "$bin/kasumiro-stub.exe" --title "$title" --dir "$W\\packed" \
+    --notice "$S/notice-utf8.txt" -C "$T" "$L/packed.exe" readme.txt 表.txt sub empty.txt big.txt
+  begin "$arch: a file made by kasumiro a extracts as it went in"
+  drive packed <<EOF
+start $W\\packed.exe
+wait notice class=#32770 owner=none caption='$title'
+text notice 65535 'このアーカイブはテスト用です。解凍を続けますか?'
+click notice 6
+gone notice
+wait main class=#32770 owner=none caption='$title'
+click main 1
+exit 1
+EOF
+  for f in readme.txt 表.txt sub/data.bin empty.txt big.txt; do
+    same_file "$T/$f" "$L/packed/$f"
+    same_time "$T/$f" "$L/packed/$f"
+  done
+  absent "$L/packed/!"
   finish
 
   begin "$arch: notice answered No"

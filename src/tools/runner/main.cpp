@@ -23,6 +23,7 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
+#include "tools/pack/pack.h"
 #include "ui/terminal/terminal_host.h"
 
 namespace {
@@ -54,7 +55,8 @@ const char* const INFO_HELP =
 
 void usage(FILE* stream) {
   std::fputs(
-      "usage: kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]   extract\n"
+      "usage: kasumiro a [options] OUTPUT PATH...                  make an archive or .exe\n"
+      "       kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]   extract\n"
       "       kasumiro l FILE                                      list the members\n"
       "       kasumiro t FILE                                      test every member\n"
       "       kasumiro info FILE                                   show the configuration\n"
@@ -268,9 +270,23 @@ int commandInfo(const char* file) {
     std::puts("an LZH archive without a configuration block (not self-extracting)");
     return EXIT_OK;
   }
-  if (!loadFileConfig(kind, "")) return EXIT_FAILED;
+  // The block as stored: what the author wrote, before the program
+  // completes it (defaults, expansion, quoting) at run time.
+  SfxConfig c;
+  uint32_t got = 0;
+  FileHandle image = platformOpenRead(sfxState.selfPath);
+  const bool read = image != PLATFORM_INVALID_FILE &&
+                    platformSeek(image, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
+                    platformRead(image, &c, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
+  if (image != PLATFORM_INVALID_FILE) platformClose(image);
+  if (!read) {
+    std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
+    return EXIT_FAILED;
+  }
+  c.title[sizeof c.title - 1] = c.message[sizeof c.message - 1] = 0;
+  c.defaultDir[sizeof c.defaultDir - 1] = c.prompt[sizeof c.prompt - 1] = 0;
+  c.runCommand[sizeof c.runCommand - 1] = 0;
   // The labels are the names of the packer's options.
-  const SfxConfig& c = sfxState.config;
   std::printf("%-11s %u (0x%X)\n", "archive at", c.archiveOffset, c.archiveOffset);
   printField("title", c.title);
   printField("message", c.message);
@@ -320,6 +336,7 @@ int main(int argc, char** argv) {
     usage(stdout);
     return EXIT_OK;
   }
+  if (!std::strcmp(command, "a")) return commandPack(argc - 2, argv + 2);
   if (!std::strcmp(command, "x")) return commandExtract(argc - 2, argv + 2);
   if (!std::strcmp(command, "l")) return singleFileVerb(argc - 2, argv + 2, LIST_HELP, commandList);
   if (!std::strcmp(command, "t")) return singleFileVerb(argc - 2, argv + 2, TEST_HELP, commandTest);

@@ -1,0 +1,127 @@
+#include "lzh/header_writer.h"
+
+#include <cstring>
+
+#include "lzh/crc16.h"
+
+namespace {
+
+constexpr size_t FIXED_SIZE = 26;  // up to and with the first extended header's size
+constexpr size_t MAX_HEADER = 65535;
+constexpr uint8_t OS_ID_MSDOS = 'M';
+constexpr uint8_t DIRECTORY_SEPARATOR = 0xFF;
+
+void put16(uint8_t* at, uint32_t v) {
+  at[0] = static_cast<uint8_t>(v);
+  at[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* at, uint32_t v) {
+  put16(at, v);
+  put16(at + 2, v >> 16);
+}
+void put64(uint8_t* at, uint64_t v) {
+  put32(at, static_cast<uint32_t>(v));
+  put32(at + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// Length of the directory record's data: each non-empty component and a
+// separator after it.
+size_t directoryBytes(std::string_view directory) {
+  size_t bytes = 0, component = 0;
+  for (char c : directory) {
+    if (c == '/') {
+      if (component) bytes += component + 1;
+      component = 0;
+    } else {
+      ++component;
+    }
+  }
+  return component ? bytes + component + 1 : bytes;
+}
+
+bool needs64(const LzhHeaderFields& f) {
+  return f.sizes64 || f.compressedSize > 0xFFFFFFFFu || f.uncompressedSize > 0xFFFFFFFFu;
+}
+
+// Extended header sizes count the type byte, the data and the next size.
+constexpr size_t recordSize(size_t data) { return 3 + data; }
+
+}  // namespace
+
+size_t lzhHeaderSize(const LzhHeaderFields& f) {
+  const size_t dirBytes = directoryBytes(f.directory);
+  if (f.fileName.size() > MAX_HEADER || dirBytes > MAX_HEADER) return 0;
+  size_t size = FIXED_SIZE + recordSize(2);
+  if (!f.fileName.empty()) size += recordSize(f.fileName.size());
+  if (dirBytes) size += recordSize(dirBytes);
+  size += recordSize(2);
+  if (f.windowsTimes) size += recordSize(24);
+  if (needs64(f)) size += recordSize(16);
+  // A size whose low byte is 0 would read as the end of the archive: one
+  // padding byte after the last record.
+  if ((size & 0xFF) == 0) ++size;
+  return size <= MAX_HEADER ? size : 0;
+}
+
+size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
+  const size_t size = lzhHeaderSize(f);
+  if (size == 0 || size > capacity) return 0;
+  std::memset(out, 0, size);
+  put16(out, static_cast<uint32_t>(size));
+  out[2] = '-';
+  out[3] = 'l';
+  out[4] = 'h';
+  out[5] = static_cast<uint8_t>(f.method);
+  out[6] = '-';
+  put32(out + 7, static_cast<uint32_t>(f.compressedSize));
+  put32(out + 11, static_cast<uint32_t>(f.uncompressedSize));
+  put32(out + 15, f.unixTime);
+  // Level-2 headers keep 0x20 here (the attributes are in 0x40); some
+  // readers recognise the format by it.
+  out[19] = 0x20;
+  out[20] = 2;  // header level
+  put16(out + 21, f.dataCrc);
+  out[23] = OS_ID_MSDOS;
+
+  // Each record: its size in the two bytes before its type byte.
+  uint8_t* sizeField = out + 24;
+  auto record = [&](uint8_t type, size_t data) {
+    put16(sizeField, static_cast<uint32_t>(recordSize(data)));
+    sizeField[2] = type;
+    uint8_t* body = sizeField + 3;
+    sizeField = body + data;
+    return body;
+  };
+  uint8_t* crcField = record(0x00, 2);
+  if (!f.fileName.empty())
+    std::memcpy(record(0x01, f.fileName.size()), f.fileName.data(), f.fileName.size());
+  if (const size_t dirBytes = directoryBytes(f.directory)) {
+    uint8_t* at = record(0x02, dirBytes);
+    size_t component = 0;
+    for (char c : f.directory) {
+      if (c != '/') {
+        *at++ = static_cast<uint8_t>(c);
+        ++component;
+      } else if (component) {
+        *at++ = DIRECTORY_SEPARATOR;
+        component = 0;
+      }
+    }
+    if (component) *at = DIRECTORY_SEPARATOR;
+  }
+  put16(record(0x40, 2), f.attributes);
+  if (f.windowsTimes) {
+    uint8_t* at = record(0x41, 24);
+    put64(at, f.creationTime);
+    put64(at + 8, f.lastWriteTime);
+    put64(at + 16, f.lastAccessTime);
+  }
+  if (needs64(f)) {
+    uint8_t* at = record(0x42, 16);
+    put64(at, f.compressedSize);
+    put64(at + 8, f.uncompressedSize);
+  }
+  put16(sizeField, 0);  // no further record
+  put16(crcField, crc16Update(0, out, size));
+  return size;
+}
