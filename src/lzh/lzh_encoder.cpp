@@ -28,9 +28,9 @@ constexpr LevelParameters LEVELS[LZH_MAX_LEVEL + 1] = {
     {Strategy::Greedy, 0, 0, 0, 0, 0, 0, 0, 0},  // no level 0
     {Strategy::Greedy, 4, 16, 0, 0, 0, 16, 0, 2048},
     {Strategy::Greedy, 8, 32, 0, 0, 0, 32, 0, 2048},
-    {Strategy::Lazy, 8, 32, 1, 16, 8, 0, 0, 1024},
-    {Strategy::Lazy, 16, 64, 2, 32, 16, 0, 0, 1024},
-    {Strategy::Lazy, 32, 128, 2, 64, 32, 0, 0, 1024},
+    {Strategy::Lazy, 8, 32, 1, 16, 8, 0, 0, 2048},
+    {Strategy::Lazy, 16, 64, 2, 32, 16, 0, 0, 2048},
+    {Strategy::Lazy, 32, 128, 2, 64, 32, 0, 0, 2048},
     {Strategy::Lazy, 128, 256, 2, 128, 64, 0, 0, 1024},
     {Strategy::Optimal, 16, 48, 0, 0, 0, 0, 1, 1024},
     {Strategy::Optimal, 32, 96, 0, 0, 0, 0, 2, 1024},
