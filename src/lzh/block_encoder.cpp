@@ -58,6 +58,17 @@ void LzhBlockEncoder::begin(int positionSymbols, int positionCountBits, uint32_t
     costs_.positionBits[j] = static_cast<uint8_t>(4 + (j > 1 ? j - 1 : 0));
 }
 
+void LzhBlockEncoder::guessLiteralCosts(const uint8_t* data, size_t size) {
+  uint32_t counts[256] = {};
+  for (size_t i = 0; i < size; ++i) ++counts[data[i]];
+  for (int b = 0; b < 256; ++b) {
+    // One bit more than the byte's share: matches take part of the code.
+    const double bits =
+        counts[b] ? std::log2(static_cast<double>(size) / counts[b]) + 1.0 : MAX_CODE_BITS - 4;
+    costs_.charBits[b] = static_cast<uint8_t>(std::clamp(bits + 0.5, 1.0, 16.0));
+  }
+}
+
 void LzhBlockEncoder::finish() {
   flushTokens(true);
   // The last partial byte, padded with zero bits.

@@ -61,6 +61,9 @@ class LzhBlockEncoder {
   uint64_t outputSize() const { return outputTotal_ + outPos_; }
 
   const LzhCostModel& costs() const { return costs_; }
+  // Before the first block: literal prices from the bytes about to be
+  // parsed, instead of a flat guess.
+  void guessLiteralCosts(const uint8_t* data, size_t size);
 
  private:
   static constexpr size_t OUTPUT_CHUNK = 65536;
