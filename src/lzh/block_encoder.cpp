@@ -70,6 +70,12 @@ void LzhBlockEncoder::guessLiteralCosts(const uint8_t* data, size_t size) {
 }
 
 void LzhBlockEncoder::finish() {
+  if (stopped()) {  // nothing more goes out
+    count_ = 0;
+    outPos_ = 0;
+    bitCount_ = 0;
+    return;
+  }
   flushTokens(true);
   // The last partial byte, padded with zero bits.
   while (bitCount_ > 0) {
