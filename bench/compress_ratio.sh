@@ -158,14 +158,14 @@ report() {
   files=$(find "$dir" -type f | wc -l)
   printf '\n%s corpus: %d files, %.1f MB (MB = 10^6 bytes)\n' "$corpus" "$files" \
     "$(awk -v b="$bytes" 'BEGIN { print b / 1e6 }')"
-  local -A jsize jwall
+  local -A jsize jwall jcpu
   local rows=()
   local method level label
   local entries
   mapfile -t entries < <(cd "$dir" && ls)
   for method in 5 7; do
     measure "$dir" "$WORK/jlha$method.lzh" jlha "c2o${method}q" "$WORK/jlha$method.lzh" "${entries[@]}"
-    jsize[$method]=$SIZE jwall[$method]=$WALL
+    jsize[$method]=$SIZE jwall[$method]=$WALL jcpu[$method]=$CPU
     rows+=("-lh$method-|jlha c2o$method|$SIZE|$WALL|$CPU")
     for level in 1 default 9; do
       local options=("-m$method")
@@ -187,9 +187,9 @@ report() {
   measure "$dir" "$WORK/scale.tgz" sh -c "tar cf - . | gzip -6 > '$WORK/scale.tgz'"
   rows+=("gzip|tar + gzip -6|$SIZE|$WALL|$CPU")
 
-  printf '%-6s %-22s %12s %7s %9s %8s %8s %10s %9s\n' method tool bytes "% data" "wall s" "CPU s" \
-    "MB/s" "vs jlha" "speed"
-  printf '%.0s-' {1..99}
+  printf '%-6s %-22s %12s %7s %8s %7s %7s %9s %7s %7s\n' method tool bytes "% data" "wall s" \
+    "CPU s" "MB/s" "vs jlha" "speed" "CPU sp"
+  printf '%.0s-' {1..103}
   echo
   local row m tool size wall cpu
   for row in "${rows[@]}"; do
@@ -197,17 +197,19 @@ report() {
     local key=${m//[^0-9]/}
     key=${key:-none}
     awk -v m="$m" -v t="$tool" -v s="$size" -v w="$wall" -v c="$cpu" -v b="$bytes" \
-      -v js="${jsize[$key]:-0}" -v jw="${jwall[$key]:-0}" 'BEGIN {
+      -v js="${jsize[$key]:-0}" -v jw="${jwall[$key]:-0}" -v jc="${jcpu[$key]:-0}" 'BEGIN {
         vs = js > 0 ? sprintf("%+.2f%%", 100 * (s - js) / js) : "-";
         sp = jw > 0 ? sprintf("%.2fx", jw / w) : "-";
-        printf "%-6s %-22s %12d %6.2f%% %9.2f %8.2f %8.1f %10s %9s\n", m, t, s, 100 * s / b, w, c,
-               b / 1e6 / w, vs, sp
+        cs = jc > 0 ? sprintf("%.2fx", jc / c) : "-";
+        printf "%-6s %-22s %12d %6.2f%% %8.2f %7.2f %7.1f %9s %7s %7s\n", m, t, s, 100 * s / b, w,
+               c, b / 1e6 / w, vs, sp, cs
       }'
   done
 }
 
 echo "kasumiro-lzhpack against jlha; 'vs jlha' = size difference to jlha's archive of the same"
-echo "method, 'speed' = jlha's wall time / this wall time. Best of $RUNS run(s). Default level: $(
+echo "method, 'speed' = jlha's wall time / this wall time, 'CPU sp' the same for CPU time (user +"
+echo "system), which a busy machine disturbs less. Best of $RUNS run(s). Default level: $(
   grep -o 'LZH_DEFAULT_LEVEL = [0-9]*' "$REPO/src/lzh/lzh_encoder.h" | grep -o '[0-9]*$')."
 for corpus in $CORPORA; do
   case $corpus in

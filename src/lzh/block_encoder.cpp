@@ -12,6 +12,8 @@ constexpr int MAX_CODE_BITS = 16;
 constexpr int PRETREE_COUNT_BITS = 5;
 constexpr int CHAR_COUNT_BITS = 9;
 constexpr int NO_SPECIAL_INDEX = -1;
+// The lowest length limit tried for the character code.
+constexpr int MIN_TRIED_LIMIT = 9;
 // Room behind a full output chunk: one putBits call writes 4 bytes at most.
 constexpr size_t OUTPUT_SLACK = 64;
 
@@ -56,7 +58,24 @@ void LzhBlockEncoder::begin(int positionSymbols, int positionCountBits, uint32_t
     costs_.positionBits[j] = static_cast<uint8_t>(4 + (j > 1 ? j - 1 : 0));
 }
 
+void LzhBlockEncoder::guessLiteralCosts(const uint8_t* data, size_t size) {
+  uint32_t counts[256] = {};
+  for (size_t i = 0; i < size; ++i) ++counts[data[i]];
+  for (int b = 0; b < 256; ++b) {
+    // One bit more than the byte's share: matches take part of the code.
+    const double bits =
+        counts[b] ? std::log2(static_cast<double>(size) / counts[b]) + 1.0 : MAX_CODE_BITS - 4;
+    costs_.charBits[b] = static_cast<uint8_t>(std::clamp(bits + 0.5, 1.0, 16.0));
+  }
+}
+
 void LzhBlockEncoder::finish() {
+  if (stopped()) {  // nothing more goes out
+    count_ = 0;
+    outPos_ = 0;
+    bitCount_ = 0;
+    return;
+  }
   flushTokens(true);
   // The last partial byte, padded with zero bits.
   while (bitCount_ > 0) {
@@ -197,6 +216,75 @@ void LzhBlockEncoder::flushTokens(bool final) {
   std::memmove(tokens_.get(), tokens_.get() + start, sizeof(uint32_t) * count_);
 }
 
+namespace {
+
+// Bits of a pre-tree's lengths as writePtLengths sends them.
+uint32_t ptLengthsBits(const uint8_t* lengths, int symbolCount, int countBits, int specialIndex) {
+  int n = symbolCount;
+  while (n > 0 && lengths[n - 1] == 0) --n;
+  uint32_t bits = static_cast<uint32_t>(countBits);
+  for (int i = 0; i < n;) {
+    const uint32_t length = lengths[i++];
+    bits += length <= 6 ? 3 : length - 3;
+    if (i == specialIndex) {
+      int zeros = 0;
+      while (zeros < 3 && i + zeros < n && lengths[i + zeros] == 0) ++zeros;
+      bits += 2;
+      i += zeros;
+    }
+  }
+  return bits;
+}
+
+}  // namespace
+
+// The character code's lengths as pre-tree items: a length L as symbol
+// L + 2, runs of zero lengths as symbols 0 (one), 1 (3 to 18, 4 more bits)
+// and 2 (20 to 531, 9 more bits); then the pre-tree for them and the bits
+// all of it takes.
+void LzhBlockEncoder::planCharLengths(const uint8_t* lengths, CharLengthsPlan& plan) {
+  int n = LZH_CHAR_SYMBOLS;
+  while (n > 0 && lengths[n - 1] == 0) --n;
+  plan.count = n;
+  plan.items = 0;
+  uint32_t frequencies[LZH_PRETREE_SYMBOLS] = {};
+  uint32_t extraBits = 0;
+  auto item = [&](int symbol, int extra) {
+    plan.symbols[plan.items] = static_cast<uint8_t>(symbol);
+    plan.extras[plan.items++] = static_cast<uint16_t>(extra);
+    ++frequencies[symbol];
+    extraBits += symbol == 1 ? 4 : symbol == 2 ? 9 : 0;
+  };
+  for (int i = 0; i < n;) {
+    if (lengths[i] != 0) {
+      item(lengths[i++] + 2, 0);
+      continue;
+    }
+    int run = 0;
+    while (i < n && lengths[i] == 0) ++i, ++run;
+    if (run <= 2) {
+      while (run-- > 0) item(0, 0);
+    } else if (run <= 18) {
+      item(1, run - 3);
+    } else if (run == 19) {
+      item(0, 0);
+      item(1, 15);
+    } else {
+      item(2, run - 20);
+    }
+  }
+  plan.preTreeUsed =
+      buildHuffmanLengths(frequencies, LZH_PRETREE_SYMBOLS, MAX_CODE_BITS, plan.preTreeLengths);
+  uint32_t bits = CHAR_COUNT_BITS + extraBits;
+  if (plan.preTreeUsed < 2) {
+    bits += 2 * PRETREE_COUNT_BITS;
+  } else {
+    bits += ptLengthsBits(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS, 3);
+    for (int s = 0; s < LZH_PRETREE_SYMBOLS; ++s) bits += frequencies[s] * plan.preTreeLengths[s];
+  }
+  plan.bits = bits;
+}
+
 void LzhBlockEncoder::writeBlock(const uint32_t* tokens, uint32_t count,
                                  const uint32_t* histogram) {
   uint8_t charLengths[LZH_CHAR_SYMBOLS];
@@ -204,8 +292,35 @@ void LzhBlockEncoder::writeBlock(const uint32_t* tokens, uint32_t count,
   uint8_t positionLengths[LZH_MAX_POSITION_SYMBOLS];
   uint16_t positionCodes[LZH_MAX_POSITION_SYMBOLS];
   const uint32_t* positionHistogram = histogram + LZH_CHAR_SYMBOLS;
-  const int charsUsed =
-      buildHuffmanLengths(histogram, LZH_CHAR_SYMBOLS, MAX_CODE_BITS, charLengths);
+  HuffmanShape shape;
+  const int charsUsed = shape.build(histogram, LZH_CHAR_SYMBOLS);
+  shape.lengths(MAX_CODE_BITS, charLengths);
+  CharLengthsPlan plan;
+  if (charsUsed >= 2) {
+    // The lengths are sent too: a lower limit can make them cheaper to send
+    // by more than it costs the codes (mostly in small blocks). The
+    // cheapest total wins.
+    planCharLengths(charLengths, plan);
+    auto codeBits = [&](const uint8_t* lengths) {
+      uint32_t bits = 0;
+      for (int s = 0; s < LZH_CHAR_SYMBOLS; ++s) bits += histogram[s] * lengths[s];
+      return bits;
+    };
+    uint32_t least = plan.bits + codeBits(charLengths);
+    uint8_t trialLengths[LZH_CHAR_SYMBOLS];
+    CharLengthsPlan trial;
+    for (int limit = MAX_CODE_BITS - 1; limit >= MIN_TRIED_LIMIT && (1 << limit) >= charsUsed;
+         --limit) {
+      shape.lengths(limit, trialLengths);
+      planCharLengths(trialLengths, trial);
+      const uint32_t bits = trial.bits + codeBits(trialLengths);
+      if (bits < least) {
+        least = bits;
+        plan = trial;
+        std::memcpy(charLengths, trialLengths, sizeof charLengths);
+      }
+    }
+  }
   const int positionsUsed =
       buildHuffmanLengths(positionHistogram, positionSymbols_, MAX_CODE_BITS, positionLengths);
   buildCanonicalCodes(charLengths, LZH_CHAR_SYMBOLS, charCodes);
@@ -221,7 +336,7 @@ void LzhBlockEncoder::writeBlock(const uint32_t* tokens, uint32_t count,
     putBits(0, CHAR_COUNT_BITS);
     putBits(only, CHAR_COUNT_BITS);
   } else {
-    writeCharLengths(charLengths);
+    writeCharLengths(plan);
   }
   if (positionsUsed < 2) {
     // No match or a single position symbol (then it costs no bits).
@@ -250,55 +365,21 @@ void LzhBlockEncoder::writeBlock(const uint32_t* tokens, uint32_t count,
   updateCosts(charLengths, positionLengths);
 }
 
-// The character code's lengths, sent through the pre-tree: a length L as
-// symbol L + 2, runs of zero lengths as symbols 0 (one), 1 (3 to 18, 4 more
-// bits) and 2 (20 to 531, 9 more bits).
-void LzhBlockEncoder::writeCharLengths(const uint8_t* lengths) {
-  int n = LZH_CHAR_SYMBOLS;
-  while (n > 0 && lengths[n - 1] == 0) --n;
-  uint8_t symbols[LZH_CHAR_SYMBOLS];
-  uint16_t extras[LZH_CHAR_SYMBOLS];
-  int items = 0;
-  uint32_t frequencies[LZH_PRETREE_SYMBOLS] = {};
-  auto item = [&](int symbol, int extra) {
-    symbols[items] = static_cast<uint8_t>(symbol);
-    extras[items++] = static_cast<uint16_t>(extra);
-    ++frequencies[symbol];
-  };
-  for (int i = 0; i < n;) {
-    if (lengths[i] != 0) {
-      item(lengths[i++] + 2, 0);
-      continue;
-    }
-    int run = 0;
-    while (i < n && lengths[i] == 0) ++i, ++run;
-    if (run <= 2) {
-      while (run-- > 0) item(0, 0);
-    } else if (run <= 18) {
-      item(1, run - 3);
-    } else if (run == 19) {
-      item(0, 0);
-      item(1, 15);
-    } else {
-      item(2, run - 20);
-    }
-  }
-  uint8_t ptLengths[LZH_PRETREE_SYMBOLS];
+void LzhBlockEncoder::writeCharLengths(const CharLengthsPlan& plan) {
   uint16_t ptCodes[LZH_PRETREE_SYMBOLS];
-  const int used = buildHuffmanLengths(frequencies, LZH_PRETREE_SYMBOLS, MAX_CODE_BITS, ptLengths);
-  buildCanonicalCodes(ptLengths, LZH_PRETREE_SYMBOLS, ptCodes);
-  if (used < 2) {
+  buildCanonicalCodes(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, ptCodes);
+  if (plan.preTreeUsed < 2) {
     putBits(0, PRETREE_COUNT_BITS);
-    putBits(symbols[0], PRETREE_COUNT_BITS);
+    putBits(plan.symbols[0], PRETREE_COUNT_BITS);
   } else {
-    writePtLengths(ptLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS, 3);
+    writePtLengths(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS, 3);
   }
-  putBits(static_cast<uint32_t>(n), CHAR_COUNT_BITS);
-  for (int k = 0; k < items; ++k) {
-    const int symbol = symbols[k];
-    putBits(ptCodes[symbol], ptLengths[symbol]);
-    if (symbol == 1) putBits(extras[k], 4);
-    if (symbol == 2) putBits(extras[k], 9);
+  putBits(static_cast<uint32_t>(plan.count), CHAR_COUNT_BITS);
+  for (int k = 0; k < plan.items; ++k) {
+    const int symbol = plan.symbols[k];
+    putBits(ptCodes[symbol], plan.preTreeLengths[symbol]);
+    if (symbol == 1) putBits(plan.extras[k], 4);
+    if (symbol == 2) putBits(plan.extras[k], 9);
   }
 }
 

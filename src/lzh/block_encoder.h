@@ -61,6 +61,9 @@ class LzhBlockEncoder {
   uint64_t outputSize() const { return outputTotal_ + outPos_; }
 
   const LzhCostModel& costs() const { return costs_; }
+  // Before the first block: literal prices from the bytes about to be
+  // parsed, instead of a flat guess.
+  void guessLiteralCosts(const uint8_t* data, size_t size);
 
  private:
   static constexpr size_t OUTPUT_CHUNK = 65536;
@@ -69,10 +72,21 @@ class LzhBlockEncoder {
   static constexpr uint32_t FINE_CODES = 256;
   static constexpr uint32_t MAX_STEPS = LZH_MAX_BLOCK_CODES / FINE_CODES + 1;
 
+  struct CharLengthsPlan {
+    int count;  // lengths sent: trailing zeros are left out
+    int items;
+    uint8_t symbols[LZH_CHAR_SYMBOLS];
+    uint16_t extras[LZH_CHAR_SYMBOLS];
+    uint8_t preTreeLengths[LZH_PRETREE_SYMBOLS];
+    int preTreeUsed;
+    uint32_t bits;
+  };
+
   void flushTokens(bool final);
   float blockCost(uint32_t first, uint32_t last) const;
   void writeBlock(const uint32_t* tokens, uint32_t count, const uint32_t* histogram);
-  void writeCharLengths(const uint8_t* lengths);
+  static void planCharLengths(const uint8_t* lengths, CharLengthsPlan& plan);
+  void writeCharLengths(const CharLengthsPlan& plan);
   void writePtLengths(const uint8_t* lengths, int symbolCount, int countBits, int specialIndex);
   void updateCosts(const uint8_t* charLengths, const uint8_t* positionLengths);
   void flushOutput();

@@ -39,6 +39,12 @@ size_t directoryBytes(std::string_view directory) {
   return component ? bytes + component + 1 : bytes;
 }
 
+// Attributes that the fixed part already says (0x20 at offset 19) need no
+// record of their own.
+constexpr uint16_t FIXED_ATTRIBUTES = 0x20;
+
+bool needsAttributes(const LzhHeaderFields& f) { return f.attributes != FIXED_ATTRIBUTES; }
+
 bool needs64(const LzhHeaderFields& f) {
   return f.sizes64 || f.compressedSize > 0xFFFFFFFFu || f.uncompressedSize > 0xFFFFFFFFu;
 }
@@ -54,7 +60,7 @@ size_t lzhHeaderSize(const LzhHeaderFields& f) {
   size_t size = FIXED_SIZE + recordSize(2);
   if (!f.fileName.empty()) size += recordSize(f.fileName.size());
   if (dirBytes) size += recordSize(dirBytes);
-  size += recordSize(2);
+  if (needsAttributes(f)) size += recordSize(2);
   if (f.windowsTimes) size += recordSize(24);
   if (needs64(f)) size += recordSize(16);
   // A size whose low byte is 0 would read as the end of the archive: one
@@ -76,9 +82,9 @@ size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
   put32(out + 7, static_cast<uint32_t>(f.compressedSize));
   put32(out + 11, static_cast<uint32_t>(f.uncompressedSize));
   put32(out + 15, f.unixTime);
-  // Level-2 headers keep 0x20 here (the attributes are in 0x40); some
+  // Level-2 headers keep 0x20 here (other attributes go to 0x40); some
   // readers recognise the format by it.
-  out[19] = 0x20;
+  out[19] = FIXED_ATTRIBUTES;
   out[20] = 2;  // header level
   put16(out + 21, f.dataCrc);
   out[23] = OS_ID_MSDOS;
@@ -109,7 +115,7 @@ size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
     }
     if (component) *at = DIRECTORY_SEPARATOR;
   }
-  put16(record(0x40, 2), f.attributes);
+  if (needsAttributes(f)) put16(record(0x40, 2), f.attributes);
   if (f.windowsTimes) {
     uint8_t* at = record(0x41, 24);
     put64(at, f.creationTime);

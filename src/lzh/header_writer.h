@@ -2,7 +2,9 @@
 // reader of this program uses: header CRC (0x00), file name (0x01),
 // directory name (0x02), MS-DOS attributes (0x40), Windows time stamps
 // (0x41) and 64-bit sizes (0x42). The operating-system id is 'M', which
-// makes readers take the attributes from 0x40.
+// makes readers take the attributes from 0x40. Records that would only
+// repeat the fixed part are left out: every byte counts in archives of many
+// small files.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,7 @@ struct LzhHeaderFields {
   uint64_t compressedSize = 0;
   uint64_t uncompressedSize = 0;
   uint16_t dataCrc = 0;
+  // Written as 0x40 unless they are just the archive bit.
   uint16_t attributes = LZH_ATTRIBUTE_ARCHIVE;
   // Modification time in seconds since 1970-01-01 UTC, for readers that do
   // not read 0x41 (readers take it as signed: after 2038 only 0x41 helps).

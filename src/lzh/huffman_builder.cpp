@@ -1,6 +1,7 @@
 #include "lzh/huffman_builder.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -9,18 +10,23 @@ constexpr uint32_t SYMBOL_MASK = (1u << SYMBOL_BITS) - 1;
 
 }  // namespace
 
-int buildHuffmanLengths(const uint32_t* frequencies, int symbolCount, int maxLength,
-                        uint8_t* lengths) {
+int HuffmanShape::build(const uint32_t* frequencies, int symbolCount) {
+  symbolCount_ = symbolCount;
   // Leaves sorted by frequency, ties by symbol: key = frequency:symbol.
   uint32_t keys[HUFFMAN_MAX_SYMBOLS];
   int used = 0;
   for (int s = 0; s < symbolCount; ++s) {
-    lengths[s] = 0;
     if (frequencies[s] != 0)
       keys[used++] = (frequencies[s] << SYMBOL_BITS) | static_cast<uint32_t>(s);
   }
-  if (used < 2) return used;
+  used_ = used;
+  deepest_ = 0;
+  if (used < 2) {
+    if (used == 1) order_[0] = static_cast<uint16_t>(keys[0] & SYMBOL_MASK);
+    return used;
+  }
   std::sort(keys, keys + used);
+  for (int i = 0; i < used; ++i) order_[i] = static_cast<uint16_t>(keys[i] & SYMBOL_MASK);
 
   // Two-queue construction: leaves 0..used-1 in order, internal nodes
   // appended from index used on, themselves created in increasing weight.
@@ -41,24 +47,30 @@ int buildHuffmanLengths(const uint32_t* frequencies, int symbolCount, int maxLen
     parent[pick[0]] = parent[pick[1]] = static_cast<uint16_t>(next);
   }
 
-  // Depth of every node, counted per length; the tree can be deeper than
-  // maxLength, up to used - 1.
+  // Depth of every node, leaves counted per depth; the tree can be deeper
+  // than any limit, up to used - 1.
   uint16_t depth[2 * HUFFMAN_MAX_SYMBOLS];
-  int count[HUFFMAN_MAX_SYMBOLS + 1] = {};
+  std::memset(count_, 0, sizeof count_);
   depth[root] = 0;
-  int deepest = 0;
   for (int i = root - 1; i >= 0; --i) {
     depth[i] = static_cast<uint16_t>(depth[parent[i]] + 1);
     if (i < used) {
-      ++count[depth[i]];
-      deepest = std::max(deepest, static_cast<int>(depth[i]));
+      ++count_[depth[i]];
+      deepest_ = std::max(deepest_, static_cast<int>(depth[i]));
     }
   }
+  return used;
+}
 
+void HuffmanShape::lengths(int maxLength, uint8_t* out) const {
+  std::memset(out, 0, symbolCount_);
+  if (used_ < 2) return;
+  int count[HUFFMAN_MAX_SYMBOLS + 1];
+  for (int len = 0; len <= deepest_; ++len) count[len] = count_[len];
   // Limit the lengths and keep the code complete: two leaves at the deepest
   // level go, one moves up into their parent's place, and a shallower leaf
   // becomes a node over itself and the other (the Kraft sum is unchanged).
-  for (int len = deepest; len > maxLength; --len) {
+  for (int len = deepest_; len > maxLength; --len) {
     while (count[len] > 0) {
       int shallower = len - 2;
       while (count[shallower] == 0) --shallower;
@@ -68,13 +80,19 @@ int buildHuffmanLengths(const uint32_t* frequencies, int symbolCount, int maxLen
       count[shallower] -= 1;
     }
   }
-
   // The most frequent symbols get the shortest codes.
-  int k = used - 1;
-  for (int len = 1; len <= maxLength; ++len) {
-    for (int c = count[len]; c > 0; --c)
-      lengths[keys[k--] & SYMBOL_MASK] = static_cast<uint8_t>(len);
+  int k = used_ - 1;
+  const int longest = std::min(maxLength, deepest_);
+  for (int len = 1; len <= longest; ++len) {
+    for (int c = count[len]; c > 0; --c) out[order_[k--]] = static_cast<uint8_t>(len);
   }
+}
+
+int buildHuffmanLengths(const uint32_t* frequencies, int symbolCount, int maxLength,
+                        uint8_t* lengths) {
+  HuffmanShape shape;
+  const int used = shape.build(frequencies, symbolCount);
+  shape.lengths(maxLength, lengths);
   return used;
 }
 

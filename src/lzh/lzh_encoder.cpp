@@ -28,9 +28,9 @@ constexpr LevelParameters LEVELS[LZH_MAX_LEVEL + 1] = {
     {Strategy::Greedy, 0, 0, 0, 0, 0, 0, 0, 0},  // no level 0
     {Strategy::Greedy, 4, 16, 0, 0, 0, 16, 0, 2048},
     {Strategy::Greedy, 8, 32, 0, 0, 0, 32, 0, 2048},
-    {Strategy::Lazy, 8, 32, 1, 16, 8, 0, 0, 1024},
-    {Strategy::Lazy, 16, 64, 2, 32, 16, 0, 0, 1024},
-    {Strategy::Lazy, 32, 128, 2, 64, 32, 0, 0, 1024},
+    {Strategy::Lazy, 8, 32, 1, 16, 8, 0, 0, 2048},
+    {Strategy::Lazy, 16, 64, 2, 32, 16, 0, 0, 2048},
+    {Strategy::Lazy, 32, 128, 2, 64, 32, 0, 0, 2048},
     {Strategy::Lazy, 128, 256, 2, 128, 64, 0, 0, 1024},
     {Strategy::Optimal, 16, 48, 0, 0, 0, 0, 1, 1024},
     {Strategy::Optimal, 32, 96, 0, 0, 0, 0, 2, 1024},
@@ -72,12 +72,13 @@ struct OptimalParser {
   bool haveModel = false;
 
   // A first guess for a member's first chunk: literals priced by their
-  // frequency in it, matches by rough sizes of their codes.
+  // frequency in it (one bit more: matches take part of the code), matches
+  // by rough sizes of their codes.
   void guessModel(const uint8_t* data, uint32_t n) {
     uint32_t counts[256] = {};
     for (uint32_t i = 0; i < n; ++i) ++counts[data[i]];
     for (int b = 0; b < 256; ++b) {
-      const double bits = counts[b] ? std::log2(static_cast<double>(n) / counts[b]) : 15.0;
+      const double bits = counts[b] ? std::log2(static_cast<double>(n) / counts[b]) + 1.0 : 15.0;
       literalCost[b] = static_cast<uint32_t>(std::clamp(bits, 1.0, 15.0) * COST_SCALE);
     }
     for (uint32_t len = LZ_MIN_MATCH; len <= LZ_MAX_MATCH; ++len)
@@ -167,6 +168,7 @@ struct LzhEncoder::State {
   uint64_t inputTotal = 0;
   uint16_t crc = 0;
   bool active = false;
+  bool firstParse = true;  // nothing of the member parsed yet
 
   LevelParameters params = LEVELS[LZH_DEFAULT_LEVEL];
   uint32_t maxDistance = 0;
@@ -199,6 +201,9 @@ struct LzhEncoder::State {
   void parse(bool final) {
     const size_t limit = final ? end : (end > LOOKAHEAD ? end - LOOKAHEAD : 0);
     if (cur >= limit) return;
+    if (firstParse && params.strategy != Strategy::Optimal)
+      blocks.guessLiteralCosts(buffer.get(), end);
+    firstParse = false;
     switch (params.strategy) {
       case Strategy::Greedy:
         parseChains<false>(limit);
@@ -394,6 +399,7 @@ bool LzhEncoder::begin(char method, int level, LzhSink* sink, uint64_t outputLim
   s.base = s.nextBase;
   if (s.base > REBASE_ABOVE) s.rebase(s.base - FIRST_BASE);
   s.cur = s.end = 0;
+  s.firstParse = true;
   std::memset(s.buffer.get(), 0, BUFFER_PADDING);
   s.inputTotal = 0;
   s.crc = 0;

@@ -71,14 +71,16 @@ struct Packer {
 
   static void setTimes(LzhHeaderFields& f, const struct stat& st) {
     const auto fileTime = [](const struct timespec& t) {
-      return FILETIME_UNIX_EPOCH + static_cast<uint64_t>(t.tv_sec) * 10000000ULL +
-             static_cast<uint64_t>(t.tv_nsec) / 100;
+      return static_cast<uint64_t>(static_cast<int64_t>(FILETIME_UNIX_EPOCH) +
+                                   static_cast<int64_t>(t.tv_sec) * 10000000LL + t.tv_nsec / 100);
     };
     f.unixTime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtim.tv_sec, 0, 0xFFFFFFFFLL));
-    if (st.st_mtim.tv_sec >= 0 && st.st_atim.tv_sec >= 0) {
+    // Readers take the fixed field as a signed 32-bit time; Windows time
+    // stamps (27 bytes a member) are added only for times it cannot hold.
+    if (st.st_mtim.tv_sec < 0 || st.st_mtim.tv_sec > 0x7FFFFFFF) {
       f.windowsTimes = true;
       f.lastWriteTime = f.creationTime = fileTime(st.st_mtim);
-      f.lastAccessTime = fileTime(st.st_atim);
+      f.lastAccessTime = st.st_atim.tv_sec >= 0 ? fileTime(st.st_atim) : f.lastWriteTime;
     }
   }
 
