@@ -11,26 +11,20 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "extract/abort_guard.h"
 #include "fuzz_support.h"
-#include "lzh/bit_input.h"
 #include "lzh/block_decoder.h"
 #include "lzh/crc16.h"
 #include "lzh/lzh_encoder.h"
-#include "startup/sfx_state.h"
 
 namespace {
 
 constexpr size_t MAX_DATA = 80 << 10;  // past the 64 KiB window
 
-std::string streamPath;
-std::string outputPath;
-LzhEncoder* encoder;
-
-struct MemorySink final : LzhSink {
+struct MemorySink final : LzhEncoderSink {
   std::vector<uint8_t> bytes;
   bool put(const uint8_t* data, size_t size) override {
     bytes.insert(bytes.end(), data, data + size);
@@ -38,19 +32,37 @@ struct MemorySink final : LzhSink {
   }
 };
 
-void decodeBody(unsigned long long) { decodeMember(); }
+struct Source {
+  const std::vector<uint8_t>* bytes;
+  size_t at;
+};
+
+bool readSource(void* context, uint8_t* buffer, uint32_t count) {
+  auto* s = static_cast<Source*>(context);
+  if (s->bytes->size() - s->at < count) return false;
+  std::memcpy(buffer, s->bytes->data() + s->at, count);
+  s->at += count;
+  return true;
+}
+
+struct Output {
+  std::vector<uint8_t> bytes;
+  uint16_t crc;
+};
+
+bool writeOutput(void* context, const uint8_t* data, uint32_t count) {
+  auto* o = static_cast<Output*>(context);
+  o->bytes.insert(o->bytes.end(), data, data + count);
+  o->crc = crc16Update(o->crc, data, count);
+  return true;
+}
+
+// One encoder and one decoder for every run, as an archiver keeps one for
+// every member.
+std::unique_ptr<LzhEncoder> encoder(new LzhEncoder());
+std::unique_ptr<LzhBlockDecoder> decoder(new LzhBlockDecoder());
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const std::string scratch = makeScratchDirectory("encoder");
-  streamPath = scratch + "/stream";
-  outputPath = scratch + "/output";
-  makeCrcTable(CRC16_POLYNOMIAL);
-  // One encoder for every run, as an archiver keeps one for every member.
-  encoder = new LzhEncoder;
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size < 3) return 0;
@@ -72,41 +84,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
                            std::to_string(piece);
   FUZZ_CHECK(encoder->inputSize() == data.size() && encoder->outputSize() == stream.size(), what);
 
-  // The next member's header follows the data in a real archive.
-  std::vector<uint8_t> file = stream;
-  file.insert(file.end(), 16, 0x5A);
-  writeWholeFile(streamPath, file.data(), file.size());
-
-  resetCoreState();
-  std::strcpy(sfxState.selfPath, streamPath.c_str());
-  std::strcpy(sfxState.currentPath, outputPath.c_str());
-  sfxState.archiveFile = platformOpenRead(streamPath.c_str());
-  sfxState.outputFile = platformCreateOutput(outputPath.c_str());
-  FUZZ_CHECK(
-      sfxState.archiveFile != PLATFORM_INVALID_FILE && sfxState.outputFile != PLATFORM_INVALID_FILE,
-      "scratch files");
-  sfxState.entry.method = method;
-  sfxState.entry.compressedSize = stream.size();
-  sfxState.entry.uncompressedSize = data.size();
-  sfxState.progress.total = data.size();
-  beginMemberInput(stream.size());
-
-  const bool completed = runGuarded(decodeBody, 0);
-  const uint64_t unread = unreadCompressedBytes();
-  platformClose(sfxState.archiveFile);
-  platformClose(sfxState.outputFile);
-  sfxState.archiveFile = sfxState.outputFile = PLATFORM_INVALID_FILE;
-
-  FUZZ_CHECK(completed, what + ": decoding failed");
-  FUZZ_CHECK(unread == 0, what + ": " + std::to_string(unread) + " compressed bytes left unread");
-  const std::vector<uint8_t> output = readWholeFile(outputPath);
-  FUZZ_CHECK(output.size() == data.size(),
-             what + ": " + std::to_string(output.size()) + " bytes out");
-  if (output != data) {
+  Source source{&stream, 0};
+  Output output{{}, 0};
+  const LzhStatus status =
+      decoder->decodeMember(method, LzhSource{readSource, &source}, stream.size(),
+                            static_cast<int64_t>(data.size()), LzhSink{writeOutput, &output});
+  FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
+  FUZZ_CHECK(source.at == stream.size(),
+             what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");
+  FUZZ_CHECK(output.bytes.size() == data.size(),
+             what + ": " + std::to_string(output.bytes.size()) + " bytes out");
+  if (output.bytes != data) {
     size_t at = 0;
-    while (output[at] == data[at]) ++at;
+    while (output.bytes[at] == data[at]) ++at;
     fuzzFailure("decoded data differs", what + ", first at byte " + std::to_string(at));
   }
-  FUZZ_CHECK(sfxState.runningCrc == encoder->crc(), what + ": data CRC");
+  FUZZ_CHECK(output.crc == encoder->crc(), what + ": data CRC");
   return 0;
 }

@@ -39,7 +39,7 @@ LzhBlockEncoder::LzhBlockEncoder()
 }
 
 void LzhBlockEncoder::begin(int positionSymbols, int positionCountBits, uint32_t splitCodes,
-                            LzhSink* sink, uint64_t outputLimit) {
+                            LzhEncoderSink* sink, uint64_t outputLimit) {
   positionSymbols_ = positionSymbols;
   positionCountBits_ = positionCountBits;
   splitCodes_ = std::max<uint32_t>(splitCodes / FINE_CODES, 1) * FINE_CODES;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "lzh/lzh_sink.h"
+#include "lzh/encoder_sink.h"
 
 constexpr int LZH_CHAR_SYMBOLS = 510;
 constexpr int LZH_PRETREE_SYMBOLS = 19;
@@ -35,7 +35,7 @@ class LzhBlockEncoder {
 
   // Starts a member. splitCodes is the step of the first, coarse choice of
   // block ends, in codes.
-  void begin(int positionSymbols, int positionCountBits, uint32_t splitCodes, LzhSink* sink,
+  void begin(int positionSymbols, int positionCountBits, uint32_t splitCodes, LzhEncoderSink* sink,
              uint64_t outputLimit);
 
   void literal(uint8_t byte) {
@@ -121,7 +121,7 @@ class LzhBlockEncoder {
   unsigned bitCount_ = 0;
   uint64_t outputTotal_ = 0;
   uint64_t outputLimit_ = 0;
-  LzhSink* sink_ = nullptr;
+  LzhEncoderSink* sink_ = nullptr;
   bool sinkFailed_ = false;
   bool limitReached_ = false;
 

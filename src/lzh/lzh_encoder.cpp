@@ -362,7 +362,7 @@ struct LzhEncoder::State {
 LzhEncoder::LzhEncoder() : state_(new State) {}
 LzhEncoder::~LzhEncoder() = default;
 
-bool LzhEncoder::begin(char method, int level, LzhSink* sink, uint64_t outputLimit) {
+bool LzhEncoder::begin(char method, int level, LzhEncoderSink* sink, uint64_t outputLimit) {
   State& s = *state_;
   // A member left unfinished still used its positions.
   if (s.active) s.nextBase = s.base + static_cast<uint32_t>(s.end + HISTORY + 1);

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "lzh/lzh_sink.h"
+#include "lzh/encoder_sink.h"
 
 constexpr int LZH_MIN_LEVEL = 1;
 constexpr int LZH_MAX_LEVEL = 9;
@@ -34,7 +34,7 @@ class LzhEncoder {
   // Starts a member with method '5', '6' or '7' (false for anything else).
   // Levels outside 1..9 are taken as the nearest one. Levels 1 and 2 parse
   // greedily, 3 to 6 lazily (hash chains), 7 to 9 by cost (binary trees).
-  bool begin(char method, int level, LzhSink* sink, uint64_t outputLimit = UINT64_MAX);
+  bool begin(char method, int level, LzhEncoderSink* sink, uint64_t outputLimit = UINT64_MAX);
 
   // Takes input. Returns false once the encoder has stopped (sink refused,
   // output limit passed) or when no member was begun.

@@ -22,7 +22,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct MemorySink final : LzhSink {
+struct MemorySink final : LzhEncoderSink {
   Bytes bytes;
   size_t refuseAfter = SIZE_MAX;  // bytes accepted before put fails
   bool put(const uint8_t* data, size_t size) override {

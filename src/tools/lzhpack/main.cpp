@@ -41,7 +41,7 @@ struct Packer {
   uint64_t members = 0, inputBytes = 0, stored = 0;
   bool failed = false;
 
-  struct FileSink final : LzhSink {
+  struct FileSink final : LzhEncoderSink {
     int fd = -1;
     bool put(const uint8_t* data, size_t size) override { return writeAll(fd, data, size); }
   } sink;

@@ -370,7 +370,7 @@ struct Progress {
   }
 };
 
-class Writer final : public LzhSink {
+class Writer final : public LzhEncoderSink {
  public:
   explicit Writer(const Options& options) : options_(options), chunk_(new uint8_t[READ_CHUNK]) {}
   ~Writer() { discard(); }

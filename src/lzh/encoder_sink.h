@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-class LzhSink {
+class LzhEncoderSink {
  public:
   // Takes size bytes (at most 64 KiB at a time). Returns false to stop the
   // encoder, for instance after a failed write.
   virtual bool put(const uint8_t* data, size_t size) = 0;
 
  protected:
-  ~LzhSink() = default;
+  ~LzhEncoderSink() = default;
 };
