@@ -193,10 +193,12 @@ void addListed(Listing& listing, const char* corePath, bool directory, uint64_t 
   std::string relative = native;
   if (relative.compare(0, outputPath.size() + 1, outputPath + "/") != 0) return;
   relative.erase(0, outputPath.size() + 1);
-  while (!relative.empty() && relative.back() == '/') relative.pop_back();
+  // Directories on the way, before trailing separators go: a file member
+  // named "a/" makes the directory a on its way and then fails.
   for (size_t slash = relative.find('/'); slash != std::string::npos;
        slash = relative.find('/', slash + 1))
-    listing.directories.insert(relative.substr(0, slash));
+    if (slash != 0) listing.directories.insert(relative.substr(0, slash));
+  while (!relative.empty() && relative.back() == '/') relative.pop_back();
   if (relative.empty()) return;
   if (directory)
     listing.directories.insert(relative);
