@@ -193,6 +193,10 @@ void addListed(Listing& listing, const char* corePath, bool directory, uint64_t 
   std::string relative = native;
   if (relative.compare(0, outputPath.size() + 1, outputPath + "/") != 0) return;
   relative.erase(0, outputPath.size() + 1);
+  // The file system reads a run of separators as one.
+  relative.erase(std::unique(relative.begin(), relative.end(),
+                             [](char a, char b) { return a == '/' && b == '/'; }),
+                 relative.end());
   // Directories on the way, before trailing separators go: a file member
   // named "a/" makes the directory a on its way and then fails.
   for (size_t slash = relative.find('/'); slash != std::string::npos;
