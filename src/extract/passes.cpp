@@ -287,6 +287,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   sfxState.progress.done = 0;
   PassTarget target{};
   target.overwriteAll = (sfxState.config.flags & FLAG_OVERWRITE) != 0;
+  platformForgetCheckedDirectories();
 
   if (!openArchive()) return false;
 

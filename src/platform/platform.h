@@ -42,6 +42,10 @@ FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength);
 // never made by extraction, so a link found there was put there by someone
 // else. Always true on Windows.
 bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath);
+// Starts a pass: platformNoLinkBelow may remember directories that it found
+// real only until the next call (someone may have changed them between
+// passes).
+void platformForgetCheckedDirectories();
 // Opens the null device for writing (used to test data without writing it).
 FileHandle platformOpenNullSink();
 // One read call; *got receives the byte count. False when the call failed.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/platform_posix.h"
 #include "support/sfx_fixture.h"
 
 namespace {
@@ -70,7 +71,7 @@ class BitInputTest : public SfxTest {
 
   // Bytes taken from the file so far.
   off_t filePosition() const {
-    return lseek(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, SEEK_CUR);
+    return posixReadPosition(file);
   }
 
   std::vector<uint8_t> readFromFile(uint32_t count) {

@@ -138,7 +138,7 @@ class BlockDecoderTest : public SfxTest {
     sfxState.progress = ProgressCounter{0, size};
     r.ok = runGuardedCall([] { decodeMember(); });
     r.consumed =
-        lseek(static_cast<int>(reinterpret_cast<intptr_t>(sfxState.archiveFile)), 0, SEEK_CUR);
+        posixReadPosition(sfxState.archiveFile);
     r.crc = sfxState.runningCrc;
     platformClose(sfxState.archiveFile);
     platformClose(sfxState.outputFile);

@@ -57,10 +57,59 @@ struct timespec toTimespec(FileTime time) {
 
 }  // namespace
 
+namespace {
+
+// Read-ahead for the file opened for reading last (the archive): the passes
+// read every header in small pieces and skip the data behind it, which
+// would otherwise cost several system calls a member. Reads of a buffer's
+// size or more go straight to the caller. An earlier file loses its
+// read-ahead (its position is put back) when a newer one is opened.
+struct ReadAhead {
+  int fd = -1;
+  uint32_t at = 0, end = 0;  // unread bytes: data[at, end)
+  off_t dataStart = 0;       // the file position of data[0]
+  uint8_t data[65536];
+};
+ReadAhead readAhead;
+
+// The file's position goes back to what the caller has read, the buffer
+// is dropped.
+void dropReadAhead() {
+  if (readAhead.fd >= 0 && readAhead.at < readAhead.end)
+    lseek(readAhead.fd, -static_cast<off_t>(readAhead.end - readAhead.at), SEEK_CUR);
+  readAhead.fd = -1;
+  readAhead.at = readAhead.end = 0;
+}
+
+// read() until count bytes or the end of the file; false on an error.
+bool readFully(int fd, uint8_t* buffer, uint32_t count, uint32_t* got) {
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t r = read(fd, buffer + done, count - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      *got = done;
+      return false;
+    }
+    if (r == 0) break;
+    done += static_cast<uint32_t>(r);
+  }
+  *got = done;
+  return true;
+}
+
+}  // namespace
+
 FileHandle platformOpenRead(const char* path) {
   char n[NATIVE_PATH_SIZE];
   if (!native(path, n)) return PLATFORM_INVALID_FILE;
-  return handleOf(open(n, O_RDONLY | O_CLOEXEC));
+  const int fd = open(n, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    dropReadAhead();
+    readAhead.fd = fd;
+    readAhead.dataStart = 0;
+  }
+  return handleOf(fd);
 }
 
 FileHandle platformCreateOutput(const char* path) {
@@ -72,6 +121,20 @@ FileHandle platformCreateOutput(const char* path) {
   return handleOf(open(n, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
+namespace {
+
+// The deepest directory that a walk of this pass found real, every directory
+// above it too: the next walk starts below it when the path lies inside.
+// Members come in directory order, so most paths share all their
+// directories with the one before, and a pass never turns a directory into
+// a link (it deletes files only).
+char checkedDirectory[NATIVE_PATH_SIZE];
+size_t checkedLength = 0;
+
+}  // namespace
+
+void platformForgetCheckedDirectories() { checkedLength = 0; }
+
 bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
   char n[NATIVE_PATH_SIZE];
   char prefix[NATIVE_PATH_SIZE];
@@ -80,22 +143,33 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
   std::memcpy(prefix, path, trustedLength);
   prefix[trustedLength] = 0;
   if (!native(prefix, trusted)) return false;
-  const size_t start = std::strlen(trusted);
+  const size_t trustedEnd = std::strlen(trusted);
   const size_t length = std::strlen(n);
-  if (std::strncmp(n, trusted, start) != 0) return false;
-  for (size_t i = start; i <= length; ++i) {
+  if (std::strncmp(n, trusted, trustedEnd) != 0) return false;
+  size_t real = trustedEnd;  // the walk starts behind it
+  if (checkedLength > trustedEnd && checkedLength < length && n[checkedLength] == '/' &&
+      std::memcmp(n, checkedDirectory, checkedLength) == 0)
+    real = checkedLength;
+  bool allReal = true;  // every component walked so far is a real directory
+  for (size_t i = real + 1; i <= length; ++i) {
     if (i < length && n[i] != '/') continue;
     if (i == length && !wholePath) break;
-    if (i == 0 || n[i - 1] == '/') continue;  // the root, or an empty component
+    if (n[i - 1] == '/') continue;  // an empty component
     const char saved = n[i];
     n[i] = 0;
     struct stat st;
-    const bool link = lstat(n, &st) == 0 && S_ISLNK(st.st_mode);
+    const bool found = lstat(n, &st) == 0;
     n[i] = saved;
-    if (link) {
+    if (found && S_ISLNK(st.st_mode)) {
       errno = ELOOP;
       return false;
     }
+    allReal = allReal && found && S_ISDIR(st.st_mode);
+    if (allReal) real = i;
+  }
+  if (real > trustedEnd && real != checkedLength) {
+    std::memcpy(checkedDirectory, n, real);
+    checkedLength = real;
   }
   return true;
 }
@@ -111,16 +185,32 @@ FileHandle platformOpenNullSink() { return handleOf(open("/dev/null", O_WRONLY |
 
 bool platformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* got) {
   // Like ReadFile on a disk file: fill the request unless the file ends.
+  const int fd = fdOf(file);
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (fd != readAhead.fd || fd < 0) return readFully(fd, out, count, got);
+  ReadAhead& r = readAhead;
   uint32_t done = 0;
-  while (done < count) {
-    ssize_t r = read(fdOf(file), static_cast<char*>(buffer) + done, count - done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      *got = done;
-      return false;
+  for (;;) {
+    const uint32_t take = count - done < r.end - r.at ? count - done : r.end - r.at;
+    std::memcpy(out + done, r.data + r.at, take);
+    r.at += take;
+    done += take;
+    if (done == count) break;
+    r.dataStart += r.end;
+    r.at = r.end = 0;
+    uint32_t more = 0;
+    if (count - done >= sizeof r.data) {
+      const bool ok = readFully(fd, out + done, count - done, &more);
+      r.dataStart += more;
+      *got = done + more;
+      return ok;
     }
-    if (r == 0) break;
-    done += static_cast<uint32_t>(r);
+    const bool ok = readFully(fd, r.data, sizeof r.data, &more);
+    r.end = more;
+    if (!ok || more == 0) {
+      *got = done;
+      return ok;
+    }
   }
   *got = done;
   return true;
@@ -147,11 +237,53 @@ bool platformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t
 }
 
 bool platformSeek(FileHandle file, int64_t distance, SeekOrigin origin) {
-  return lseek(fdOf(file), static_cast<off_t>(distance),
-               origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR) >= 0;
+  const int fd = fdOf(file);
+  if (fd >= 0 && fd == readAhead.fd) {
+    ReadAhead& r = readAhead;
+    // A target within the buffered bytes costs no system call.
+    const bool inBuffer =
+        origin == SEEK_FROM_START
+            ? distance >= r.dataStart && distance - r.dataStart <= static_cast<int64_t>(r.end)
+            : distance >= -static_cast<int64_t>(r.at) &&
+                  distance <= static_cast<int64_t>(r.end - r.at);
+    if (inBuffer) {
+      r.at = static_cast<uint32_t>(origin == SEEK_FROM_START ? distance - r.dataStart
+                                                             : r.at + distance);
+      return true;
+    }
+    if (origin == SEEK_FROM_CURRENT) {
+      // The file stands at the buffer's end, the caller at r.at.
+      const int64_t behind = static_cast<int64_t>(r.end - r.at);
+      if (distance < INT64_MIN + behind) return false;
+      distance -= behind;
+    }
+    const off_t position =
+        lseek(fd, static_cast<off_t>(distance), origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR);
+    r.at = r.end = 0;
+    if (position < 0) {
+      r.dataStart = lseek(fd, 0, SEEK_CUR);
+      return false;
+    }
+    r.dataStart = position;
+    return true;
+  }
+  return lseek(fd, static_cast<off_t>(distance), origin == SEEK_FROM_START ? SEEK_SET : SEEK_CUR) >=
+         0;
 }
 
-bool platformClose(FileHandle file) { return close(fdOf(file)) == 0; }
+int64_t posixReadPosition(FileHandle file) {
+  const off_t position = lseek(fdOf(file), 0, SEEK_CUR);
+  if (position < 0 || fdOf(file) != readAhead.fd) return position;
+  return position - static_cast<off_t>(readAhead.end - readAhead.at);
+}
+
+bool platformClose(FileHandle file) {
+  if (fdOf(file) == readAhead.fd) {
+    readAhead.fd = -1;
+    readAhead.at = readAhead.end = 0;
+  }
+  return close(fdOf(file)) == 0;
+}
 
 void platformSetFileTime(FileHandle file, FileTime lastWrite) {
   struct timespec times[2];

@@ -1,6 +1,10 @@
 // POSIX-only controls of the platform layer, for the native runner and tests.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/platform.h"
+
 // The post-extraction command: recorded always, started only when enabled
 // (the native runner shows it and starts it only on request).
 struct PosixCommandRecord {
@@ -17,3 +21,7 @@ extern unsigned posixFailWriteAfter;
 
 // Tests switch this on to get the Windows treatment of device names.
 extern bool posixDeviceNames;
+
+// Where the next platformRead of file starts: the system's position less
+// what the layer has read ahead (tests use it to see how far a reader went).
+int64_t posixReadPosition(FileHandle file);

@@ -32,6 +32,7 @@ FileHandle platformCreateOutputBelow(const char* path, size_t) {
 }
 
 bool platformNoLinkBelow(const char*, size_t, bool) { return true; }
+void platformForgetCheckedDirectories() {}
 
 FileHandle platformOpenNullSink() {
   return openFile("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
