@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Archive size and compression speed of our encoder against jlha.
 #
-# Packs two corpora with kasumiro-lzhpack (-lh5- and -lh7-, levels 1, the
-# default and 9) and with jlha (c2o5, c2o7), and with 7z (zip) and
+# Packs two corpora with kasumiro a (-lh5- and -lh7-, levels 1, the default
+# and 9) and with jlha (c2o5, c2o7), and with 7z (zip) and
 # tar | gzip -6 for scale. Every archive of ours is tested with lhasa before
 # its numbers are printed.
 #
@@ -36,9 +36,9 @@ have perl || die "perl is needed to generate the data"
 if [[ ! -f "$REPO/build/release/build.ninja" ]]; then
   (cd "$REPO" && cmake --preset release >/dev/null) || die "cannot configure the release preset"
 fi
-(cd "$REPO" && cmake --build --preset release --target kasumiro-lzhpack >/dev/null) ||
-  die "cannot build kasumiro-lzhpack"
-PACK="$REPO/build/release/kasumiro-lzhpack"
+(cd "$REPO" && cmake --build --preset release --target kasumiro >/dev/null) ||
+  die "cannot build kasumiro"
+PACK="$REPO/build/release/kasumiro"
 
 WORK=$(mktemp -d "$PARENT/kasumiro-compress.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -168,13 +168,13 @@ report() {
     jsize[$method]=$SIZE jwall[$method]=$WALL jcpu[$method]=$CPU
     rows+=("-lh$method-|jlha c2o$method|$SIZE|$WALL|$CPU")
     for level in 1 default 9; do
-      local options=("-m$method")
-      label="lzhpack -m$method (default)"
+      local options=(--method "lh$method")
+      label="kasumiro a lh$method"
       if [[ $level != default ]]; then
         options+=("-$level")
-        label="lzhpack -m$method -$level"
+        label+=" -$level"
       fi
-      measure "$dir" "$WORK/ours.lzh" "$PACK" -q "${options[@]}" "$WORK/ours.lzh" "${entries[@]}"
+      measure "$dir" "$WORK/ours.lzh" "$PACK" a -q "${options[@]}" "$WORK/ours.lzh" "${entries[@]}"
       lhasa t "$WORK/ours.lzh" >"$WORK/lhasa.log" 2>&1 ||
         die "lhasa rejects our archive ($label): $(grep -v Tested "$WORK/lhasa.log" | head -3)"
       rows+=("-lh$method-|$label|$SIZE|$WALL|$CPU")
@@ -207,7 +207,7 @@ report() {
   done
 }
 
-echo "kasumiro-lzhpack against jlha; 'vs jlha' = size difference to jlha's archive of the same"
+echo "kasumiro a against jlha; 'vs jlha' = size difference to jlha's archive of the same"
 echo "method, 'speed' = jlha's wall time / this wall time, 'CPU sp' the same for CPU time (user +"
 echo "system), which a busy machine disturbs less. Best of $RUNS run(s). Default level: $(
   grep -o 'LZH_DEFAULT_LEVEL = [0-9]*' "$REPO/src/lzh/lzh_encoder.h" | grep -o '[0-9]*$')."

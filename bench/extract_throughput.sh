@@ -6,9 +6,9 @@
 #   real   files found on this machine (REAL_MIB): the largest shared
 #          libraries under /usr/lib, then /usr/include and /usr/share/doc;
 #   zeros  one member of ZERO_MIB zero bytes (one long run of matches).
-# Each archive is wrapped with kasumiro-mksfx and extracted RUNS times by
-# every tool into fresh directories on the same disk; every extraction is
-# compared with the source before its time counts. The table shows the
+# Each archive is put behind the stub (kasumiro a --from) and extracted RUNS
+# times by every tool into fresh directories on the same disk; every
+# extraction is compared with the source before its time counts. The table shows the
 # median wall and CPU (user + system) times and kasumiro's CPU time as a
 # fraction of each peer's.
 #
@@ -42,15 +42,17 @@ have cmake || die "cmake is needed to build the release preset"
 if [[ ! -f "$REPO/build/release/build.ninja" ]]; then
   (cd "$REPO" && cmake --preset release >/dev/null) || die "cannot configure the release preset"
 fi
+# The release kasumiro makes the self-extracting files, also when another
+# runner (KASUMIRO) is measured.
 if [[ -n ${KASUMIRO:-} ]]; then
-  (cd "$REPO" && cmake --build --preset release --target kasumiro-mksfx >/dev/null) ||
-    die "cannot build kasumiro-mksfx"
+  (cd "$REPO" && cmake --build --preset release --target kasumiro >/dev/null) ||
+    die "cannot build kasumiro"
 else
   (cd "$REPO" && cmake --build --preset release >/dev/null) || die "cannot build the release preset"
   KASUMIRO="$REPO/build/release/kasumiro"
 fi
-MKSFX="$REPO/build/release/kasumiro-mksfx"
-[[ -x "$KASUMIRO" && -x "$MKSFX" ]] || die "release binaries missing"
+PACKER="$REPO/build/release/kasumiro"
+[[ -x "$KASUMIRO" && -x "$PACKER" ]] || die "release binaries missing"
 
 TIME_BIN=/usr/bin/time
 [[ -x "$TIME_BIN" ]] || die "/usr/bin/time is needed for the CPU times (package 'time')"
@@ -207,7 +209,8 @@ prepare() {
     touch "$CACHE/$key/done"
   fi
   for method in lh5 lh7; do
-    "$MKSFX" "$CACHE/$key/$method.exe" "$CACHE/$key/$method.lzh" || die "kasumiro-mksfx failed"
+    "$PACKER" a -q --from "$CACHE/$key/$method.lzh" "$CACHE/$key/$method.exe" ||
+      die "kasumiro a --from failed"
   done
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # One member larger than 4 GiB: packs a sparse file (zeros with a few
 # stretches of text and noise, one of them across the 4 GiB mark) with
-# kasumiro-lzhpack and tests the archive with our runner and the peers that
-# are installed. Prints sizes, times and each tester's verdict. Needs little
+# kasumiro a and tests the archive with our runner and the peers that are
+# installed. Prints sizes, times and each tester's verdict. Needs little
 # disk space: the input is sparse and the archive small.
 #
 # Environment: SIZE_MIB (default 4700), LEVEL (default: the encoder's
@@ -24,8 +24,8 @@ have() { command -v "$1" >/dev/null 2>&1; }
 if [[ ! -f "$REPO/build/release/build.ninja" ]]; then
   (cd "$REPO" && cmake --preset release >/dev/null) || die "cannot configure the release preset"
 fi
-(cd "$REPO" && cmake --build --preset release --target kasumiro-lzhpack kasumiro kasumiro-mksfx \
-  >/dev/null) || die "cannot build the release tools"
+(cd "$REPO" && cmake --build --preset release --target kasumiro >/dev/null) ||
+  die "cannot build kasumiro"
 BIN="$REPO/build/release"
 
 WORK=$(mktemp -d "$PARENT/kasumiro-huge.XXXXXX")
@@ -57,13 +57,15 @@ timed() {
   return 0
 }
 
-options=("-m$METHOD")
+options=(--method "lh$METHOD")
 [[ -z ${LEVEL:-} ]] || options+=("-$LEVEL")
 printf 'input: %d bytes (%.2f GiB), sparse\n' "$BYTES" "$(awk -v b="$BYTES" 'BEGIN { print b / 2^30 }')"
-timed "kasumiro-lzhpack ${options[*]}" "$BIN/kasumiro-lzhpack" -q "${options[@]}" "$WORK/huge.lzh" "$INPUT"
+timed "kasumiro a ${options[*]}" \
+  "$BIN/kasumiro" a -q "${options[@]}" -C "$WORK" "$WORK/huge.lzh" huge.bin
 [[ -s "$WORK/huge.lzh" ]] || die "no archive was made"
 printf 'archive: %d bytes\n' "$(stat -c %s "$WORK/huge.lzh")"
-"$BIN/kasumiro-mksfx" "$WORK/huge.exe" "$WORK/huge.lzh" >/dev/null || die "kasumiro-mksfx failed"
+"$BIN/kasumiro" a -q --from "$WORK/huge.lzh" "$WORK/huge.exe" >/dev/null ||
+  die "kasumiro a --from failed"
 timed "kasumiro t (our decoder)" "$BIN/kasumiro" t "$WORK/huge.exe"
 if have lhasa; then timed "lhasa t" lhasa t "$WORK/huge.lzh"; fi
 if have 7z; then timed "7z t" 7z t -bd "$WORK/huge.lzh"; fi

@@ -15,9 +15,8 @@ have() { command -v "$1" >/dev/null 2>&1; }
 have jlha || { echo "overwrite: jlha is needed to make the archive" >&2; exit 1; }
 
 (cd "$REPO" && { [[ -f build/release/build.ninja ]] || cmake --preset release >/dev/null; } &&
-  cmake --build --preset release --target kasumiro kasumiro-mksfx >/dev/null)
+  cmake --build --preset release --target kasumiro >/dev/null)
 KASUMIRO=$REPO/build/release/kasumiro
-MKSFX=$REPO/build/release/kasumiro-mksfx
 
 WORK=$(mktemp -d "$PARENT/kasumiro-overwrite.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -27,7 +26,7 @@ for ((d = 0; d < FILES / 500; d++)); do
   for ((f = 0; f < 500; f++)); do printf 'file %d of %d\n' "$f" "$d" >"$WORK/src/d$d/f$f.txt"; done
 done
 (cd "$WORK/src" && jlha c2o5q ../files.lzh d* >/dev/null)
-"$MKSFX" "$WORK/files.exe" "$WORK/files.lzh"
+"$KASUMIRO" a -q --from "$WORK/files.lzh" "$WORK/files.exe"
 
 seconds() {
   local start end

@@ -9,8 +9,3 @@ set(KASUMIRO_LZH_ENCODER_SOURCES
 add_library(kasumiro_lzh_encoder STATIC ${KASUMIRO_LZH_ENCODER_SOURCES})
 target_include_directories(kasumiro_lzh_encoder PUBLIC src)
 target_link_libraries(kasumiro_lzh_encoder PUBLIC kasumiro_core)
-
-# Packs folders into a plain .lzh: the encoder's front end for tests and
-# benchmarks.
-add_executable(kasumiro-lzhpack src/tools/lzhpack/main.cpp)
-target_link_libraries(kasumiro-lzhpack PRIVATE kasumiro_lzh_encoder)

@@ -1,4 +1,4 @@
-// Archives made by our encoder and header writer (through kasumiro-lzhpack)
+// Archives made by our encoder and header writer (through kasumiro a)
 // in the hands of the other LZH tools: lhasa, bsdtar, 7-Zip and jlha test
 // them and extract them byte for byte, and so does our own runner.
 #include <gtest/gtest.h>
@@ -66,15 +66,15 @@ Tree snapshot(const fs::path& root) {
 
 struct Variant {
   const char* name;
-  const char* options;  // of kasumiro-lzhpack
+  const char* options;  // of kasumiro a
 };
 
 // Greedy, lazy (the default) and cost-driven parsing across the methods.
 const Variant VARIANTS[] = {
-    {"lh5-default", "-m5"},
-    {"lh6-level9", "-m6 -9"},
-    {"lh7-level1", "-m7 -1"},
-    {"lh7-level7", "-m7 -7"},
+    {"lh5-default", "--method lh5"},
+    {"lh6-level9", "--method lh6 -9"},
+    {"lh7-level1", "--method lh7 -1"},
+    {"lh7-level7", "--method lh7 -7"},
 };
 
 // How a tool names what it extracts.
@@ -127,10 +127,10 @@ class EncoderInteropTest : public ::testing::Test {
     expected = snapshot(source);
     for (const Variant& v : VARIANTS) {
       const auto r =
-          run("cd " + shellQuote(source.string()) + " && " + shellQuote(KASUMIRO_LZHPACK) + " -q " +
-              v.options + " " + shellQuote(archivePath(v).string()) + " *");
+          run("cd " + shellQuote(source.string()) + " && " + shellQuote(KASUMIRO_RUNNER) +
+              " a -q " + v.options + " " + shellQuote(archivePath(v).string()) + " *");
       if (r.status != 0) {
-        setupError = std::string("kasumiro-lzhpack failed for ") + v.name + ": " + r.err;
+        setupError = std::string("kasumiro a failed for ") + v.name + ": " + r.err;
         return;
       }
     }
@@ -210,10 +210,9 @@ TEST_F(EncoderInteropTest, OurRunnerExtractsByteForByteWithTimes) {
     SCOPED_TRACE(v.name);
     const fs::path sfx = work / (std::string(v.name) + ".exe");
     const fs::path dest = work / (std::string("runner-") + v.name);
-    ASSERT_EQ(run(shellQuote(KASUMIRO_MKSFX) + " " + shellQuote(sfx.string()) + " " +
-                  shellQuote(archivePath(v).string()))
-                  .status,
-              0);
+    const auto wrap = run(shellQuote(KASUMIRO_RUNNER) + " a -q --from " +
+                          shellQuote(archivePath(v).string()) + " " + shellQuote(sfx.string()));
+    ASSERT_EQ(wrap.status, 0) << wrap.err;
     const auto r = run("TZ=JST-9 " + shellQuote(KASUMIRO_RUNNER) + " x -y " +
                        shellQuote(sfx.string()) + " " + shellQuote(dest.string()));
     EXPECT_EQ(r.status, 0) << r.err;

@@ -1,8 +1,8 @@
 // Interoperability with archives made by jlha (level-2 headers, -lh5-, -lh6-,
-// -lh7- and stored members): every archive is wrapped with kasumiro-mksfx,
-// extracted with the runner and compared file by file with the originals;
-// the runner's test command is checked against lhasa and 7z on intact and
-// on damaged copies.
+// -lh7- and stored members): every archive is put behind the stub with
+// kasumiro a --from, extracted with the runner and compared file by file with
+// the originals; the runner's test command is checked against lhasa and 7z on
+// intact and on damaged copies.
 //
 // Note: on Debian /usr/bin/lha is usually jlha through the alternatives
 // system, and jlha does not notice damaged member data, so lhasa is called by
@@ -434,8 +434,9 @@ class JlhaInteropTest : public ::testing::Test {
     return "";
   }
 
-  static RunResult mksfx(const fs::path& archive, const fs::path& sfx) {
-    return run(quote(KASUMIRO_MKSFX) + " " + quote(sfx.string()) + " " + quote(archive.string()),
+  static RunResult wrap(const fs::path& archive, const fs::path& sfx) {
+    return run(quote(KASUMIRO_RUNNER) + " a -q --from " + quote(archive.string()) + " " +
+                   quote(sfx.string()),
                work);
   }
   static RunResult runner(const std::string& arguments, const std::string& environment = "") {
@@ -456,7 +457,7 @@ TEST_F(JlhaInteropTest, ExtractsEveryMemberByteForByteWithItsTime) {
     SCOPED_TRACE(v.name);
     fs::path sfx = work / (std::string(v.name) + ".exe");
     fs::path dest = work / (std::string("out-") + v.name);
-    ASSERT_EQ(mksfx(archivePath(v), sfx).status, 0);
+    ASSERT_EQ(wrap(archivePath(v), sfx).status, 0);
     // Time stamps are UTC in the archive and on disk: a zone far from UTC
     // shows any local-time conversion on the way.
     RunResult r = runner("x -y " + quote(sfx.string()) + " " + quote(dest.string()), "TZ=JST-9 ");
@@ -494,7 +495,7 @@ TEST_F(JlhaInteropTest, TestCommandAgreesWithLhasaAnd7zOnIntactArchives) {
   for (const Variant& v : VARIANTS) {
     SCOPED_TRACE(v.name);
     fs::path sfx = work / (std::string(v.name) + "-t.exe");
-    ASSERT_EQ(mksfx(archivePath(v), sfx).status, 0);
+    ASSERT_EQ(wrap(archivePath(v), sfx).status, 0);
     RunResult k = runner("t " + quote(sfx.string()));
     EXPECT_EQ(k.status, 0) << k.out << k.err;
     if (lhasa) {
@@ -539,7 +540,7 @@ TEST_F(JlhaInteropTest, DamagedMemberDataFailsEverywhereAndKeepsEarlierFiles) {
     std::string tag = "damaged" + std::to_string(index++);
     fs::path lzh = work / (tag + ".lzh"), sfx = work / (tag + ".exe"), dest = work / tag;
     ASSERT_TRUE(writeBytes(lzh, archive));
-    ASSERT_EQ(mksfx(lzh, sfx).status, 0);
+    ASSERT_EQ(wrap(lzh, sfx).status, 0);
 
     RunResult test = runner("t " + quote(sfx.string()));
     EXPECT_NE(test.status, 0) << "kasumiro t accepted the damaged archive";
@@ -582,7 +583,7 @@ TEST_F(JlhaInteropTest, DamagedHeaderStopsBeforeAnythingIsWritten) {
   archive[victim->headerOffset + 15] ^= 0x01;  // the time stamp, covered only by the CRC
   fs::path lzh = work / "badheader.lzh", sfx = work / "badheader.exe", dest = work / "badheader";
   ASSERT_TRUE(writeBytes(lzh, archive));
-  ASSERT_EQ(mksfx(lzh, sfx).status, 0);
+  ASSERT_EQ(wrap(lzh, sfx).status, 0);
 
   RunResult test = runner("t " + quote(sfx.string()));
   EXPECT_NE(test.status, 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -85,9 +86,10 @@ TEST_P(StubManifestTest, AdminChangesOnlyTheLevelAndTheChecksum) {
   std::string archive = dir + "manifest-test.lzh", plain = dir + "plain.exe",
               admin = dir + "admin.exe";
   { std::ofstream(archive, std::ios::binary).put('\0'); }  // just the end marker
-  std::string mksfx = std::string(KASUMIRO_MKSFX) + " --title t --stub " + stubPath_;
-  ASSERT_EQ(0, std::system((mksfx + " " + plain + " " + archive).c_str()));
-  ASSERT_EQ(0, std::system((mksfx + " --admin " + admin + " " + archive).c_str()));
+  std::string pack =
+      std::string(KASUMIRO_RUNNER) + " a -q --title t --stub " + stubPath_ + " --from " + archive;
+  ASSERT_EQ(0, std::system((pack + " " + plain).c_str()));
+  ASSERT_EQ(0, std::system((pack + " --admin " + admin).c_str()));
   Bytes before = readFile(plain), after = readFile(admin);
   ASSERT_EQ(before.size(), after.size());
   size_t at = 0;
@@ -106,7 +108,11 @@ TEST_P(StubManifestTest, AdminChangesOnlyTheLevelAndTheChecksum) {
     if (!allowed && before[i] != after[i]) changed.push_back(i);
   }
   EXPECT_TRUE(changed.empty()) << changed.size() << " other bytes changed, first at " << changed[0];
-  EXPECT_EQ(checksum(after, field), rd32(after, field));
+  // The checksum covers the stub, not the archive behind it, as the built
+  // stub's own does.
+  ASSERT_EQ(after.size(), stub_.size() + 1);
+  EXPECT_EQ(checksum(Bytes(after.begin(), after.begin() + stub_.size()), field),
+            rd32(after, field));
 }
 
 TEST_P(StubManifestTest, RefusalsLeaveTheImageAlone) {
@@ -121,10 +127,18 @@ TEST_P(StubManifestTest, RefusalsLeaveTheImageAlone) {
   image[type + 1] = 'X';
   EXPECT_FALSE(setManifestExecutionLevel(image, "requireAdministrator", error));
   EXPECT_NE(std::string::npos, error.find("no execution level")) << error;
-  EXPECT_NE(0, std::system((std::string(KASUMIRO_MKSFX) + " --admin " + ::testing::TempDir() +
-                            "x.exe /dev/null 2>/dev/null")
-                               .c_str()))
-      << "--admin without a stub";
+  // Nor does kasumiro a --admin on such a stub make a file.
+  const std::string dir = ::testing::TempDir(), stub = dir + "no-level.exe",
+                    archive = dir + "no-level.lzh", output = dir + "no-level-admin.exe";
+  std::ofstream(stub, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
+  { std::ofstream(archive, std::ios::binary).put('\0'); }
+  std::remove(output.c_str());
+  EXPECT_NE(0, std::system((std::string(KASUMIRO_RUNNER) + " a -q --admin --stub " + stub +
+                            " --from " + archive + " " + output + " 2>/dev/null")
+                               .c_str()));
+  EXPECT_FALSE(std::ifstream(output).good()) << "--admin made a file without an execution level";
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltStubs, StubManifestTest, testing::Values("i686", "x86_64"),

@@ -78,7 +78,7 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
   if ((build)); then
     cd "$ROOT"
     echo "wine e2e: building the host tools and the stubs"
-    { cmake --preset release && cmake --build --preset release --target kasumiro-mksfx kasumiro-layout kasumiro; } >"$BUILD/wine-build.log" 2>&1 ||
+    { cmake --preset release && cmake --build --preset release --target kasumiro-layout kasumiro; } >"$BUILD/wine-build.log" 2>&1 ||
       { cat "$BUILD/wine-build.log"; exit 1; }
     for arch in "${archs[@]}"; do
       { cmake --preset "stub-$arch" && cmake --build --preset "stub-$arch"; } >>"$BUILD/wine-build.log" 2>&1 ||
@@ -90,7 +90,7 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
       [ -f "$BUILD/stub-$arch/$f" ] || { echo "wine e2e: $BUILD/stub-$arch/$f is missing" >&2; exit 1; }
     done
   done
-  [ -x "$BUILD/release/kasumiro-mksfx" ] || { echo "wine e2e: kasumiro-mksfx is missing" >&2; exit 1; }
+  [ -x "$BUILD/release/kasumiro" ] || { echo "wine e2e: kasumiro is missing" >&2; exit 1; }
 
   # One run at a time per prefix: the prefix and its wineserver are shared.
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -108,7 +108,6 @@ fi
 # ---------------------------------------------------------------------------
 # Under Xvfb.
 read -r -a archs <<<"$KASUMIRO_ARCHS"
-MKSFX=$BUILD/release/kasumiro-mksfx
 KASUMIRO=$BUILD/release/kasumiro
 WINESERVER=$(dirname "$WINE64")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
@@ -189,11 +188,11 @@ lzh() {
   (cd "$dir" && jlha "c2${options}yq" "$archive" "$@" >/dev/null)
 }
 
-# sfx OUTPUT ARCHIVE [kasumiro-mksfx options]
+# sfx OUTPUT ARCHIVE [kasumiro a options]: the archive behind the stub just built
 sfx() {
   local out=$1 archive=$2
   shift 2
-  "$MKSFX" --stub "$BUILD/stub-$arch/kasumiro-stub.exe" "$@" "$out" "$archive"
+  "$KASUMIRO" a -q --stub "$BUILD/stub-$arch/kasumiro-stub.exe" "$@" --from "$archive" "$out"
 }
 
 shot() { convert "$WORK/$arch/$1.bmp" "$ARTIFACTS/$arch/$1.png" || bad "no screenshot $1"; }
