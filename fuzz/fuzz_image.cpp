@@ -193,15 +193,27 @@ void addListed(Listing& listing, const char* corePath, bool directory, uint64_t 
   std::string relative = native;
   if (relative.compare(0, outputPath.size() + 1, outputPath + "/") != 0) return;
   relative.erase(0, outputPath.size() + 1);
-  // The file system reads a run of separators as one.
-  relative.erase(std::unique(relative.begin(), relative.end(),
-                             [](char a, char b) { return a == '/' && b == '/'; }),
-                 relative.end());
+  // As the file system reads it: a run of separators counts as one, and a
+  // "." component names the directory it is in (a ".." would have left the
+  // destination, which the watcher reports).
+  std::string normal;
+  size_t begin = 0;
+  for (size_t end; begin <= relative.size(); begin = end + 1) {
+    end = relative.find('/', begin);
+    if (end == std::string::npos) end = relative.size();
+    const std::string component = relative.substr(begin, end - begin);
+    if (end == relative.size()) {
+      if (component != ".") normal += component;
+    } else if (!component.empty() && component != ".") {
+      normal += component + "/";
+    }
+  }
+  relative = normal;
   // Directories on the way, before trailing separators go: a file member
   // named "a/" makes the directory a on its way and then fails.
   for (size_t slash = relative.find('/'); slash != std::string::npos;
        slash = relative.find('/', slash + 1))
-    if (slash != 0) listing.directories.insert(relative.substr(0, slash));
+    listing.directories.insert(relative.substr(0, slash));
   while (!relative.empty() && relative.back() == '/') relative.pop_back();
   if (relative.empty()) return;
   if (directory)
