@@ -32,31 +32,6 @@ struct MemorySink final : LzhEncoderSink {
   }
 };
 
-struct Source {
-  const std::vector<uint8_t>* bytes;
-  size_t at;
-};
-
-bool readSource(void* context, uint8_t* buffer, uint32_t count) {
-  auto* s = static_cast<Source*>(context);
-  if (s->bytes->size() - s->at < count) return false;
-  std::memcpy(buffer, s->bytes->data() + s->at, count);
-  s->at += count;
-  return true;
-}
-
-struct Output {
-  std::vector<uint8_t> bytes;
-  uint16_t crc;
-};
-
-bool writeOutput(void* context, const uint8_t* data, uint32_t count) {
-  auto* o = static_cast<Output*>(context);
-  o->bytes.insert(o->bytes.end(), data, data + count);
-  o->crc = crc16Update(o->crc, data, count);
-  return true;
-}
-
 // One encoder and one decoder for every run, as an archiver keeps one for
 // every member.
 std::unique_ptr<LzhEncoder> encoder(new LzhEncoder());
@@ -84,11 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
                            std::to_string(piece);
   FUZZ_CHECK(encoder->inputSize() == data.size() && encoder->outputSize() == stream.size(), what);
 
-  Source source{&stream, 0};
-  Output output{{}, 0};
+  VectorSource source{&stream, 0};
+  CollectedOutput output{{}, 0};
   const LzhStatus status =
-      decoder->decodeMember(method, LzhSource{readSource, &source}, stream.size(),
-                            static_cast<int64_t>(data.size()), LzhSink{writeOutput, &output});
+      decoder->decodeMember(method, LzhSource{readVectorSource, &source}, stream.size(),
+                            static_cast<int64_t>(data.size()), LzhSink{collectOutput, &output});
   FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
   FUZZ_CHECK(source.at == stream.size(),
              what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");

@@ -28,31 +28,6 @@ namespace {
 constexpr size_t MAX_DATA = 128 << 10;
 constexpr size_t BLOCK_CODES[] = {1, 2, 7, 300, 16384, 65536};
 
-struct Source {
-  const std::vector<uint8_t>* bytes;
-  size_t at;
-};
-
-bool readSource(void* context, uint8_t* buffer, uint32_t count) {
-  auto* s = static_cast<Source*>(context);
-  if (s->bytes->size() - s->at < count) return false;
-  std::memcpy(buffer, s->bytes->data() + s->at, count);
-  s->at += count;
-  return true;
-}
-
-struct Sink {
-  std::vector<uint8_t> bytes;
-  uint16_t crc;
-};
-
-bool writeSink(void* context, const uint8_t* data, uint32_t count) {
-  auto* s = static_cast<Sink*>(context);
-  s->bytes.insert(s->bytes.end(), data, data + count);
-  s->crc = crc16Update(s->crc, data, count);
-  return true;
-}
-
 std::unique_ptr<LzhBlockDecoder> decoder(new LzhBlockDecoder());
 
 }  // namespace
@@ -73,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       BLOCK_CODES[input[2] % (sizeof BLOCK_CODES / sizeof BLOCK_CODES[0])], data.size() / 128);
 
   const std::vector<uint8_t> stream = testkit::encodeLh(method, data, options);
-  Source source{&stream, 0};
-  Sink sink{{}, 0};
+  VectorSource source{&stream, 0};
+  CollectedOutput sink{{}, 0};
   const LzhStatus status =
-      decoder->decodeMember(method, LzhSource{readSource, &source}, stream.size(),
-                            static_cast<int64_t>(data.size()), LzhSink{writeSink, &sink});
+      decoder->decodeMember(method, LzhSource{readVectorSource, &source}, stream.size(),
+                            static_cast<int64_t>(data.size()), LzhSink{collectOutput, &sink});
 
   const std::string what = std::string("method ") + method + ", " + std::to_string(data.size()) +
                            " bytes, " + std::to_string(options.maxBlockCodes) + " codes per block";

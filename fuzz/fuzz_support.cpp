@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "lzh/crc16.h"
 #include "startup/sfx_state.h"
 
 void fuzzFailure(const char* what, const std::string& detail) {
@@ -140,8 +141,19 @@ std::string leakedDescriptors(const std::string& scratch) {
   return found;
 }
 
-int64_t filePosition(FileHandle file) {
-  return lseek(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, SEEK_CUR);
+bool readVectorSource(void* context, uint8_t* buffer, uint32_t count) {
+  auto* s = static_cast<VectorSource*>(context);
+  if (s->bytes->size() - s->at < count) return false;
+  std::memcpy(buffer, s->bytes->data() + s->at, count);
+  s->at += count;
+  return true;
+}
+
+bool collectOutput(void* context, const uint8_t* data, uint32_t count) {
+  auto* o = static_cast<CollectedOutput*>(context);
+  o->bytes.insert(o->bytes.end(), data, data + count);
+  o->crc = crc16Update(o->crc, data, count);
+  return true;
 }
 
 // The extraction's decoder needs no reset: it starts every member afresh.

@@ -33,9 +33,18 @@ std::vector<std::string> listDirectory(const std::string& path);
 // takes note of those. Empty when there are none.
 std::string leakedDescriptors(const std::string& scratch);
 
-// The file position of an open handle of the POSIX platform (whose handles
-// are descriptors).
-int64_t filePosition(FileHandle file);
+// A decoder source over a byte vector (false past its end), and a decoder
+// sink that collects the decoded bytes and their CRC-16.
+struct VectorSource {
+  const std::vector<uint8_t>* bytes;
+  size_t at;
+};
+bool readVectorSource(void* context, uint8_t* buffer, uint32_t count);
+struct CollectedOutput {
+  std::vector<uint8_t> bytes;
+  uint16_t crc;
+};
+bool collectOutput(void* context, const uint8_t* data, uint32_t count);
 
 // Puts back what the core keeps between calls as at process start: the
 // state record.

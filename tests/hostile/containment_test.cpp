@@ -112,10 +112,10 @@ TEST_F(ContainmentTest, TheDestinationIsUsedAsTheUserGaveIt) {
 TEST_F(ContainmentTest, NamesTooLongForTheVolumeAreRefusedNotCut) {
   // Cut to 255 bytes, the second name would be the first one's.
   const std::string first(255, 'n');
-  ASSERT_TRUE(loadImage(image({fileMember(first, bytesOf("first"), '0'),
-                               fileMember(first + "-x", bytesOf("second"), '0'),
-                               fileMember("after", bytesOf("a"), '0')},
-                              FLAG_OVERWRITE)));
+  ASSERT_TRUE(loadImage(image(
+      {fileMember(first, bytesOf("first"), '0'), fileMember(first + "-x", bytesOf("second"), '0'),
+       fileMember("after", bytesOf("a"), '0')},
+      FLAG_OVERWRITE)));
   setDestination();
   EXPECT_FALSE(scanAndExtract());
   EXPECT_EQ(contents("out/" + first), bytesOf("first"));

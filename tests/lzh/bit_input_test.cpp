@@ -70,9 +70,7 @@ class BitInputTest : public SfxTest {
   }
 
   // Bytes taken from the file so far.
-  off_t filePosition() const {
-    return posixReadPosition(file);
-  }
+  off_t filePosition() const { return posixReadPosition(file); }
 
   std::vector<uint8_t> readFromFile(uint32_t count) {
     std::vector<uint8_t> out(count);

@@ -137,8 +137,7 @@ class BlockDecoderTest : public SfxTest {
     sfxState.entry.uncompressedSize = size;
     sfxState.progress = ProgressCounter{0, size};
     r.ok = runGuardedCall([] { decodeMember(); });
-    r.consumed =
-        posixReadPosition(sfxState.archiveFile);
+    r.consumed = posixReadPosition(sfxState.archiveFile);
     r.crc = sfxState.runningCrc;
     platformClose(sfxState.archiveFile);
     platformClose(sfxState.outputFile);

@@ -12,7 +12,8 @@ TEST(IconTest, CheckedInIconIsTheToolsOutput) {
   ASSERT_EQ(std::system((std::string(KASUMIRO_ICON_TOOL) + " " + out).c_str()), 0);
   auto drawn = testkit::readFile(out);
   std::remove(out.c_str());
-  auto checkedIn = testkit::readFile(std::string(KASUMIRO_SOURCE_DIR) + "/src/ui/win32/kasumiro.ico");
+  auto checkedIn =
+      testkit::readFile(std::string(KASUMIRO_SOURCE_DIR) + "/src/ui/win32/kasumiro.ico");
   ASSERT_FALSE(drawn.empty());
   EXPECT_EQ(drawn, checkedIn);
   // Two 16-colour images, 32 and 16 pixels square.
