@@ -11,7 +11,8 @@
 #          /usr/lib (a third), then /usr/include and /usr/share/doc
 #          (REAL_MIB, default 300)
 #
-# Environment: MIXED_MIB, REAL_MIB, CORPORA (default "mixed real"), RUNS
+# Environment: MIXED_MIB, REAL_MIB, MIXED_DIR, REAL_DIR (a corpus to take
+# as it is instead), CORPORA (default "mixed real"), RUNS
 # (default 1: the best of RUNS is kept), BENCH_DIR (default $TMPDIR or /tmp).
 set -euo pipefail
 
@@ -213,8 +214,10 @@ echo "system), which a busy machine disturbs less. Best of $RUNS run(s). Default
   grep -o 'LZH_DEFAULT_LEVEL = [0-9]*' "$REPO/src/lzh/lzh_encoder.h" | grep -o '[0-9]*$')."
 for corpus in $CORPORA; do
   case $corpus in
-    mixed) make_mixed "$WORK/mixed" ;;
-    real) make_real "$WORK/real" ;;
+    # A directory named by MIXED_DIR or REAL_DIR (for instance the sources
+    # that extract_throughput.sh keeps in BENCH_CACHE) is measured instead.
+    mixed) if [[ -n ${MIXED_DIR:-} ]]; then cp -a "$MIXED_DIR" "$WORK/mixed"; else make_mixed "$WORK/mixed"; fi ;;
+    real) if [[ -n ${REAL_DIR:-} ]]; then cp -a "$REAL_DIR" "$WORK/real"; else make_real "$WORK/real"; fi ;;
     *) die "unknown corpus $corpus" ;;
   esac
   report "$corpus"
