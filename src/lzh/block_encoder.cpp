@@ -1,9 +1,10 @@
 #include "lzh/block_encoder.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
+#include <limits>
 
+#include "lzh/encoder_math.h"
 #include "lzh/huffman_builder.h"
 
 namespace {
@@ -23,7 +24,7 @@ const float* entropyTable() {
     std::unique_ptr<float[]> t(new float[LZH_MAX_BLOCK_CODES + 1]);
     t[0] = 0;
     for (uint32_t n = 1; n <= LZH_MAX_BLOCK_CODES; ++n)
-      t[n] = static_cast<float>(n * std::log2(static_cast<double>(n)));
+      t[n] = static_cast<float>(n * encoderLog2(static_cast<double>(n)));
     return t;
   }();
   return table.get();
@@ -64,7 +65,7 @@ void LzhBlockEncoder::guessLiteralCosts(const uint8_t* data, size_t size) {
   for (int b = 0; b < 256; ++b) {
     // One bit more than the byte's share: matches take part of the code.
     const double bits =
-        counts[b] ? std::log2(static_cast<double>(size) / counts[b]) + 1.0 : MAX_CODE_BITS - 4;
+        counts[b] ? encoderLog2(static_cast<double>(size) / counts[b]) + 1.0 : MAX_CODE_BITS - 4;
     costs_.charBits[b] = static_cast<uint8_t>(std::clamp(bits + 0.5, 1.0, 16.0));
   }
 }
@@ -166,7 +167,7 @@ void LzhBlockEncoder::flushTokens(bool final) {
   uint16_t from[MAX_STEPS + 1];
   best[0] = 0;
   for (uint32_t j = 1; j <= points; ++j) {
-    best[j] = INFINITY;
+    best[j] = std::numeric_limits<float>::infinity();
     for (uint32_t i = 0; i < j; ++i) {
       if (tokensIn(stepOf(i), stepOf(j)) > LZH_MAX_BLOCK_CODES) continue;
       const float cost = best[i] + blockCost(stepOf(i), stepOf(j));

@@ -1,11 +1,11 @@
 #include "lzh/lzh_encoder.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "lzh/block_encoder.h"
 #include "lzh/crc16.h"
+#include "lzh/encoder_math.h"
 #include "lzh/lz_match_finder.h"
 
 namespace {
@@ -78,11 +78,11 @@ struct OptimalParser {
     uint32_t counts[256] = {};
     for (uint32_t i = 0; i < n; ++i) ++counts[data[i]];
     for (int b = 0; b < 256; ++b) {
-      const double bits = counts[b] ? std::log2(static_cast<double>(n) / counts[b]) + 1.0 : 15.0;
+      const double bits = counts[b] ? encoderLog2(static_cast<double>(n) / counts[b]) + 1.0 : 15.0;
       literalCost[b] = static_cast<uint32_t>(std::clamp(bits, 1.0, 15.0) * COST_SCALE);
     }
     for (uint32_t len = LZ_MIN_MATCH; len <= LZ_MAX_MATCH; ++len)
-      lengthCost[len] = static_cast<uint32_t>((6.0 + std::log2(len - 2.0)) * COST_SCALE);
+      lengthCost[len] = static_cast<uint32_t>((6.0 + encoderLog2(len - 2.0)) * COST_SCALE);
     for (uint32_t j = 0; j < LZH_MAX_POSITION_SYMBOLS; ++j)
       positionCost[j] = (4 + (j > 1 ? j - 1 : 0)) * COST_SCALE;
     haveModel = true;
@@ -120,7 +120,7 @@ struct OptimalParser {
   }
 
   static uint32_t price(double total, uint32_t frequency) {
-    const double bits = std::clamp(std::log2(total / (frequency + 0.5)), 1.0, 16.0);
+    const double bits = std::clamp(encoderLog2(total / (frequency + 0.5)), 1.0, 16.0);
     return static_cast<uint32_t>(bits * COST_SCALE + 0.5);
   }
 

@@ -68,7 +68,7 @@ struct ReadAhead {
   int fd = -1;
   uint32_t at = 0, end = 0;  // unread bytes: data[at, end)
   off_t dataStart = 0;       // the file position of data[0]
-  uint8_t data[65536];
+  uint8_t data[16384];  // as much as the decoder asks for at a time
 };
 ReadAhead readAhead;
 
