@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/shell.h"
 #include "tools/pack/member_names.h"
 
 namespace fs = std::filesystem;
@@ -73,16 +73,9 @@ TEST(MemberNameTest, OnlyNamesWindowsCanCreateWithinTheStubsLimits) {
 // ---------------------------------------------------------------------------
 // The command.
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using RunResult = testkit::ShellResult;
 
-std::string quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+std::string quote(const std::string& text) { return testkit::shellQuote(text); }
 
 std::string slurp(const fs::path& path) {
   std::string text;
@@ -113,15 +106,7 @@ class PackTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   RunResult run(const std::string& command) {
-    const fs::path out = dir / "run.out", err = dir / "run.err";
-    const std::string line = "cd " + quote(dir.string()) + " && " + command + " </dev/null >" +
-                             quote(out.string()) + " 2>" + quote(err.string());
-    const int raw = std::system(line.c_str());
-    RunResult r;
-    r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    return testkit::runShell("cd " + quote(dir.string()) + " && " + command, dir.string());
   }
   RunResult kasumiro(const std::string& arguments) {
     return run(quote(KASUMIRO_RUNNER) + " " + arguments);

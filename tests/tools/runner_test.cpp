@@ -3,7 +3,6 @@
 // archive can neither answer its own questions nor drive the terminal.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "support/archive_builder.h"
 #include "support/sfx_image.h"
+#include "support/shell.h"
 
 namespace fs = std::filesystem;
 using testkit::buildArchive;
@@ -25,17 +25,9 @@ using testkit::Member;
 
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = testkit::ShellResult;
 
-std::string quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+std::string quote(const std::string& text) { return testkit::shellQuote(text); }
 
 std::string slurp(const fs::path& path) {
   std::string text;
@@ -60,16 +52,9 @@ class RunnerTest : public ::testing::Test {
 
   // Runs the runner in scratch/work; stdin is /dev/null unless given.
   RunResult runner(const std::string& arguments, const std::string& stdinRedirect = "</dev/null") {
-    const fs::path out = scratch / "run.out", err = scratch / "run.err";
-    const std::string line = "cd " + quote((scratch / "work").string()) + " && " +
-                             quote(KASUMIRO_RUNNER) + " " + arguments + " " + stdinRedirect + " >" +
-                             quote(out.string()) + " 2>" + quote(err.string());
-    const int raw = std::system(line.c_str());
-    RunResult r;
-    r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    return testkit::runShell("cd " + quote((scratch / "work").string()) + " && " +
+                                 quote(KASUMIRO_RUNNER) + " " + arguments + " " + stdinRedirect,
+                             scratch.string());
   }
 
   fs::path writeImage(const std::vector<uint8_t>& archive, const fs::path& where) {
