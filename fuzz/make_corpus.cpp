@@ -69,8 +69,8 @@ const std::string SOFUTO = "\x83\x5C\x83\x74\x83\x67";  // katakana, the first e
 const std::string HANKAKU = "\xB6\xC5";                 // half-width katakana
 const std::string NOTICE_TEXT = "\x82\xA8\x92\x6D\x82\xE7\x82\xB9: please read\r\n";
 
-testkit::SfxImageSpec smallSpec(std::vector<Member> members) {
-  testkit::SfxImageSpec imageSpec;
+testkit::SfxImageParts smallSpec(std::vector<Member> members) {
+  testkit::SfxImageParts imageSpec;
   imageSpec.title = "Fuzz seed";
   imageSpec.archive = testkit::buildArchive(members);
   imageSpec.archiveOffset = 0x50A;  // right behind the DOS stub: no filler to mutate

@@ -44,7 +44,7 @@ std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 class EntryHeaderTest : public SfxTest {
  protected:
   bool loadArchive(const std::vector<uint8_t>& archive) {
-    testkit::SfxImageSpec imageSpec;
+    testkit::SfxImageParts imageSpec;
     imageSpec.title = "Title";
     imageSpec.archive = archive;
     return loadImage(testkit::buildSfxImage(imageSpec));

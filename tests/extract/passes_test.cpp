@@ -17,7 +17,7 @@ using testkit::buildSfxImage;
 using testkit::dirMember;
 using testkit::fileMember;
 using testkit::Member;
-using testkit::SfxImageSpec;
+using testkit::SfxImageParts;
 
 namespace {
 
@@ -38,7 +38,7 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed = 1) {
 
 std::vector<uint8_t> image(const std::vector<Member>& members, uint32_t flags = 0,
                            const std::string& command = "") {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.title = "Test title";
   imageSpec.flags = flags;
   imageSpec.runCommand = command;
@@ -316,7 +316,7 @@ TEST_F(PassTest, TruncatedImageGivesReadErrorAndRemovesThePartialFile) {
     Member m = fileMember("t.bin", data, method);
     std::vector<uint8_t> archive = buildArchive({fileMember("ok", bytes("ok")), m});
     archive.resize(archive.size() - 20000);  // cut inside t.bin's data
-    SfxImageSpec imageSpec;
+    SfxImageParts imageSpec;
     imageSpec.archive = archive;
     ASSERT_TRUE(loadImage(buildSfxImage(imageSpec)));
     scriptedHost.reset();

@@ -29,12 +29,12 @@ namespace {
 
 std::vector<uint8_t> image(const std::vector<Member>& members, uint32_t flags = 0,
                            const std::string& command = "") {
-  testkit::SfxImageSpec spec;
-  spec.title = "T";
-  spec.flags = flags;
-  spec.runCommand = command;
-  spec.archive = buildArchive(members);
-  return testkit::buildSfxImage(spec);
+  testkit::SfxImageParts parts;
+  parts.title = "T";
+  parts.flags = flags;
+  parts.runCommand = command;
+  parts.archive = buildArchive(members);
+  return testkit::buildSfxImage(parts);
 }
 
 std::string box(int message, const std::string& shownPath) {

@@ -44,7 +44,7 @@ class LongDeviceNameTest : public SfxTest, public ::testing::WithParamInterface<
 TEST_P(LongDeviceNameTest, ExtractsUnderADefusedNameOfAtMost255Bytes) {
   const LongDeviceCase& c = GetParam();
   posixDeviceNames = true;
-  testkit::SfxImageSpec imageSpec;
+  testkit::SfxImageParts imageSpec;
   imageSpec.title = "hostile";
   imageSpec.archive =
       testkit::buildArchive({testkit::fileMember(c.member, testkit::bytesOf("device"), '5')});

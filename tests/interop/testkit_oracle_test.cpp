@@ -61,7 +61,7 @@ using testkit::PreTreeItem;
 using testkit::preTreeItemsFor;
 using testkit::putPtLength;
 using testkit::readFile;
-using testkit::SfxImageSpec;
+using testkit::SfxImageParts;
 using testkit::Token;
 using testkit::tokenize;
 using testkit::writeBlock;
@@ -499,7 +499,7 @@ TEST(TestkitArchiveBuilder, HeaderLayoutAndCrc) {
 TEST(TestkitSfxImage, DosStubDisassemblesToPrintAndExit) {
   if (!haveTool("objdump")) GTEST_SKIP() << "objdump not installed";
   TempDir tmp;
-  const std::vector<uint8_t> image = buildSfxImage(SfxImageSpec());
+  const std::vector<uint8_t> image = buildSfxImage(SfxImageParts());
   const std::vector<uint8_t> stub(image.begin() + kDosStubOffset,
                                   image.begin() + kDosStubOffset + kDosStubSize);
   const fs::path bin = tmp.path() / "stub.bin";
@@ -523,7 +523,7 @@ TEST(TestkitSfxImage, DosStubDisassemblesToPrintAndExit) {
 }
 
 TEST(TestkitSfxImage, PlacesBlockAndArchive) {
-  SfxImageSpec layout;
+  SfxImageParts layout;
   layout.title = std::string(60, 'T');  // longer than its field: cut, no terminator
   layout.prompt = "p";
   layout.flags = kFlagOverwrite;
@@ -845,7 +845,7 @@ TEST(OracleHeaders, BsdtarChecksCrcAndExtendedRecords) {
 TEST(OracleSfxImage, ReadersFindTheArchiveInTheImage) {
   TempDir tmp;
   const std::vector<uint8_t> data = textBytes(40000, 30);
-  SfxImageSpec layout;
+  SfxImageParts layout;
   layout.title = "Kasumiro test";
   layout.archive = buildArchive({fileMember("inside.txt", data, '6', "dir")});
   const fs::path image = tmp.path() / "setup.exe";

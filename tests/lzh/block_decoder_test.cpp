@@ -604,7 +604,7 @@ TEST_F(BlockDecoderTest, HostileStreamsAreBrokenAndTheirBoundsAccepted) {
     testkit::Member good = testkit::fileMember("ok.txt", testkit::bytesOf("fine"), '5');
     testkit::Member m = testkit::fileMember("x.bin", c.output, c.method);
     m.payload = c.stream;
-    testkit::SfxImageSpec imageSpec;
+    testkit::SfxImageParts imageSpec;
     imageSpec.archive = testkit::buildArchive({good, m});
     ASSERT_TRUE(loadImage(testkit::buildSfxImage(imageSpec)));
     scriptedHost.reset();
@@ -648,7 +648,7 @@ TEST_F(BlockDecoderTest, BrokenBlockAfterAFlushRemovesThePartialFile) {
   declared.resize(data.size() + 100, 'z');
   testkit::Member m = testkit::fileMember("big.bin", declared, '5');
   m.payload = w.bytes();
-  testkit::SfxImageSpec imageSpec;
+  testkit::SfxImageParts imageSpec;
   imageSpec.archive =
       testkit::buildArchive({testkit::fileMember("ok.txt", testkit::bytesOf("ok"), '0'), m});
   ASSERT_TRUE(loadImage(testkit::buildSfxImage(imageSpec)));

@@ -98,9 +98,9 @@ class LzhEncoderTest : public SfxTest {
   // Extracts the archive (end marker added) with the Scan and Extract passes.
   bool extract(Bytes archive) {
     archive.push_back(LZH_ARCHIVE_END);
-    testkit::SfxImageSpec spec;
-    spec.archive = std::move(archive);
-    if (!loadImage(testkit::buildSfxImage(spec))) return false;
+    testkit::SfxImageParts parts;
+    parts.archive = std::move(archive);
+    if (!loadImage(testkit::buildSfxImage(parts))) return false;
     setDestination();
     return scanAndExtract();
   }
@@ -310,9 +310,9 @@ TEST_F(LzhEncoderTest, HeaderFieldsReadBackThroughTheHeaderReader) {
     EXPECT_NE(archive[0], 0);
     EXPECT_EQ(archive.size(), lzhHeaderSize(c.fields));
     archive.push_back(LZH_ARCHIVE_END);
-    testkit::SfxImageSpec spec;
-    spec.archive = archive;
-    ASSERT_TRUE(loadImage(testkit::buildSfxImage(spec)));
+    testkit::SfxImageParts parts;
+    parts.archive = archive;
+    ASSERT_TRUE(loadImage(testkit::buildSfxImage(parts)));
     ASSERT_TRUE(openArchive());
     ASSERT_EQ(readEntryHeader(), HEADER_OK) << boxes();
     closeArchive();

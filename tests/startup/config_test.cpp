@@ -13,23 +13,23 @@
 #include "support/sfx_fixture.h"
 
 using testkit::buildSfxImage;
-using testkit::SfxImageSpec;
+using testkit::SfxImageParts;
 
 class ConfigTest : public SfxTest {
  protected:
-  bool load(const SfxImageSpec& imageSpec, const std::string& tail = "") {
+  bool load(const SfxImageParts& imageSpec, const std::string& tail = "") {
     return loadImage(buildSfxImage(imageSpec), tail);
   }
 };
 
 TEST_F(ConfigTest, EmptyTitleBecomesTheDefaultTitle) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.title, "Kasumiro  Ver 1.9.9.0");
 }
 
 TEST_F(ConfigTest, TextFieldsEndAtTheirFirstZeroByte) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.rawConfig = testkit::buildConfigBlock(imageSpec);
   std::vector<uint8_t>& raw = *imageSpec.rawConfig;
   std::memcpy(raw.data() + 4, "Short\0leftover", 14);
@@ -38,7 +38,7 @@ TEST_F(ConfigTest, TextFieldsEndAtTheirFirstZeroByte) {
 }
 
 TEST_F(ConfigTest, FieldsWithoutTerminatorAreCutAtTheirWidth) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.rawConfig = testkit::buildConfigBlock(imageSpec);
   std::memset(imageSpec.rawConfig->data() + 4, 'T', 51);     // title, no terminator
   std::memset(imageSpec.rawConfig->data() + 453, 'C', 260);  // command, no terminator
@@ -53,7 +53,7 @@ TEST_F(ConfigTest, EmptyDirectoryGivesTheCurrentDirectoryQuotedWhenSpaced) {
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(spaced.c_str()), 0);
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   bool ok = load(imageSpec);
   ASSERT_EQ(chdir(old), 0);
   ASSERT_TRUE(ok);
@@ -71,7 +71,7 @@ struct TailCase {
 class ConfigTailTest : public ConfigTest, public ::testing::WithParamInterface<TailCase> {};
 
 TEST_P(ConfigTailTest, TailReplacesTheStoredDirectory) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.defaultDir = GetParam().stored;
   ASSERT_TRUE(load(imageSpec, GetParam().tail));
   EXPECT_STREQ(sfxState.config.defaultDir, GetParam().expected);
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
   setenv("KASUMIRO_TEST_DIR", "/env/value", 1);
   setenv("ExtractDir", "/from/env", 1);
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.defaultDir = "%KASUMIRO_TEST_DIR%\\x";
   ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.defaultDir, "/env/value\\x");
@@ -105,7 +105,7 @@ TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
 TEST_F(ConfigTest, OverlongTailIsCutAndQuotingNeverOverflows) {
   std::string tail(300, 'd');
   tail[10] = ' ';
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   ASSERT_TRUE(load(imageSpec, tail));
   EXPECT_LE(std::strlen(sfxState.config.defaultDir), 255u);
   EXPECT_EQ(std::string(sfxState.config.defaultDir), tail.substr(0, 255));
@@ -115,7 +115,7 @@ TEST_F(ConfigTest, OverlongTailIsCutAndQuotingNeverOverflows) {
 }
 
 TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.flags = FLAG_OVERWRITE;
   ASSERT_TRUE(load(imageSpec));
   EXPECT_EQ(std::string(sfxState.config.prompt), std::string(loadMessage(MSG_OVERWRITE_NOTE)));
@@ -129,7 +129,7 @@ TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) 
 }
 
 TEST_F(ConfigTest, AutoRunFollowsTheCommandAndNoFoldersStartsOff) {
-  SfxImageSpec imageSpec;
+  SfxImageParts imageSpec;
   imageSpec.runCommand = "setup.exe";
   sfxState.noFolders = 1;
   ASSERT_TRUE(load(imageSpec));
@@ -141,7 +141,7 @@ TEST_F(ConfigTest, AutoRunFollowsTheCommandAndNoFoldersStartsOff) {
 }
 
 TEST_F(ConfigTest, ShortOrMissingImageFails) {
-  std::vector<uint8_t> image = buildSfxImage(SfxImageSpec());
+  std::vector<uint8_t> image = buildSfxImage(SfxImageParts());
   image.resize(512 + 716);
   EXPECT_FALSE(loadImage(image));
   image.resize(512 + 717);

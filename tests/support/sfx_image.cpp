@@ -29,7 +29,7 @@ constexpr char kDosText[] = "This program cannot be run in DOS mode.\r\n$";
 
 }  // namespace
 
-std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& layout) {
+std::vector<uint8_t> buildConfigBlock(const SfxImageParts& layout) {
   std::vector<uint8_t> b(kConfigSize, 0);
   set32(b, kCfgArchiveOffset.offset, layout.storedArchiveOffset.value_or(layout.archiveOffset));
   setText(b, kCfgTitle, layout.title);
@@ -67,7 +67,7 @@ std::vector<uint8_t> dosStubProgram() {
   return p;
 }
 
-std::vector<uint8_t> buildSfxImage(const SfxImageSpec& layout) {
+std::vector<uint8_t> buildSfxImage(const SfxImageParts& layout) {
   const size_t stubEnd = kDosStubOffset + kDosStubSize;
   if (layout.archiveOffset < stubEnd)
     throw std::invalid_argument("archiveOffset lies inside the DOS part of the image");

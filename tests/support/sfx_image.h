@@ -34,7 +34,7 @@ constexpr ConfigField kCfgFlags{713, 4};
 constexpr uint32_t kFlagRestoreAttributes = 1;
 constexpr uint32_t kFlagOverwrite = 2;
 
-struct SfxImageSpec {
+struct SfxImageParts {
   // Text fields: copied byte for byte and zero-terminated; a text as long as
   // its field (or longer, cut to the field) is stored without a terminator.
   std::string title;
@@ -59,13 +59,13 @@ struct SfxImageSpec {
 };
 
 // The 717-byte block alone.
-std::vector<uint8_t> buildConfigBlock(const SfxImageSpec& layout);
+std::vector<uint8_t> buildConfigBlock(const SfxImageParts& layout);
 
 // The 58-byte DOS stub program.
 std::vector<uint8_t> dosStubProgram();
 
 // The whole image.
-std::vector<uint8_t> buildSfxImage(const SfxImageSpec& layout);
+std::vector<uint8_t> buildSfxImage(const SfxImageParts& layout);
 
 // Writes `bytes` to `path` (created or truncated); throws std::runtime_error
 // on failure.

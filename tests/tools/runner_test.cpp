@@ -58,11 +58,11 @@ class RunnerTest : public ::testing::Test {
   }
 
   fs::path writeImage(const std::vector<uint8_t>& archive, const fs::path& where) {
-    testkit::SfxImageSpec spec;
-    spec.title = "T";
-    spec.archive = archive;
+    testkit::SfxImageParts parts;
+    parts.title = "T";
+    parts.archive = archive;
     fs::create_directories(where.parent_path());
-    testkit::writeFile(where.string(), testkit::buildSfxImage(spec));
+    testkit::writeFile(where.string(), testkit::buildSfxImage(parts));
     return where;
   }
 
