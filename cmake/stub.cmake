@@ -72,6 +72,6 @@ target_link_libraries(kasumiro-stub-linked PRIVATE
 
 if(KASUMIRO_LAYOUT_TOOL)
   add_custom_command(TARGET kasumiro-stub-linked POST_BUILD
-    COMMAND ${KASUMIRO_LAYOUT_TOOL} $<TARGET_FILE:kasumiro-stub-linked> ${CMAKE_BINARY_DIR}/kasumiro-stub.exe
+    COMMAND ${KASUMIRO_LAYOUT_TOOL} --compact $<TARGET_FILE:kasumiro-stub-linked> ${CMAKE_BINARY_DIR}/kasumiro-stub.exe
     COMMENT "Laying out kasumiro-stub.exe")
 endif()

@@ -17,6 +17,8 @@ void usage() {
   std::fputs(
       "usage: kasumiro-layout [options] IN.exe OUT.exe\n"
       "  --pe-offset N     e_lfanew (default 0x570; moved up to a suitable offset)\n"
+      "  --compact         smallest headers: e_lfanew right behind the DOS program,\n"
+      "                    unused data directories cut, .bss folded into the section before\n"
       "  --strip-symbols   drop a COFF symbol table instead of refusing the image\n",
       stderr);
 }
@@ -27,7 +29,9 @@ int main(int argc, char** argv) {
   LayoutOptions options;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
-    if (std::strcmp(argv[i], "--strip-symbols") == 0) {
+    if (std::strcmp(argv[i], "--compact") == 0) {
+      options.compactHeaders = true;
+    } else if (std::strcmp(argv[i], "--strip-symbols") == 0) {
       options.stripSymbols = true;
     } else if (std::strcmp(argv[i], "--pe-offset") == 0 && i + 1 < argc) {
       char* end = nullptr;

@@ -36,9 +36,14 @@ constexpr size_t OH_CHECKSUM = 64;
 constexpr size_t OH_DIRECTORY_COUNT_PE32 = 92;
 constexpr size_t OH_DIRECTORY_COUNT_PE32_PLUS = 108;
 constexpr uint32_t MAX_DIRECTORIES = 16;
+// Export, import, resources, exceptions and the certificate table: what a
+// compact header keeps at least, so that the finished file can be signed.
+constexpr uint32_t MIN_COMPACT_DIRECTORIES = 5;
 constexpr uint32_t DIRECTORY_RESOURCE = 2;
 constexpr uint32_t DIRECTORY_SECURITY = 4;
 constexpr uint32_t DIRECTORY_DEBUG = 6;
+constexpr uint32_t DIRECTORY_IMPORT_ADDRESS_TABLE = 12;
+constexpr uint32_t IMAGE_SCN_MEM_WRITE = 0x80000000u;
 
 // Section header
 constexpr size_t SECTION_HEADER_SIZE = 40;
@@ -48,6 +53,7 @@ constexpr size_t SH_SIZE_OF_RAW_DATA = 16;
 constexpr size_t SH_POINTER_TO_RAW_DATA = 20;
 constexpr size_t SH_POINTER_TO_RELOCATIONS = 24;
 constexpr size_t SH_POINTER_TO_LINENUMBERS = 28;
+constexpr size_t SH_CHARACTERISTICS = 36;
 constexpr uint32_t MAX_SECTIONS = 96;
 
 // Debug directory entry
@@ -101,7 +107,10 @@ struct Section {
 struct LinkedImage {
   size_t peHeader;        // e_lfanew
   size_t optionalHeader;  // peHeader + OPTIONAL_HEADER
-  size_t headersEnd;      // end of the section table
+  size_t directories;     // file offset of the data directories
+  uint32_t directoryCount;
+  size_t headersEnd;  // end of the section table
+  uint32_t sectionAlignment;
   uint32_t fileAlignment;
   uint32_t sizeOfHeaders;
   uint32_t firstSectionAddress;
@@ -178,6 +187,7 @@ bool Parser::parseHeaders(LinkedImage& image) {
     return fail("bad number of data directories " + std::to_string(directoryCount));
 
   uint32_t sectionAlignment = u32(image.optionalHeader + OH_SECTION_ALIGNMENT);
+  image.sectionAlignment = sectionAlignment;
   image.fileAlignment = u32(image.optionalHeader + OH_FILE_ALIGNMENT);
   if (!isPowerOfTwo(image.fileAlignment) || image.fileAlignment < 512 ||
       image.fileAlignment > 0x10000)
@@ -207,7 +217,9 @@ bool Parser::parseHeaders(LinkedImage& image) {
                               u32(header + SH_VIRTUAL_SIZE), u32(header + SH_SIZE_OF_RAW_DATA),
                               u32(header + SH_POINTER_TO_RAW_DATA)});
   }
-  return parseDirectories(image, image.optionalHeader + countField + 4, directoryCount);
+  image.directories = image.optionalHeader + countField + 4;
+  image.directoryCount = directoryCount;
+  return parseDirectories(image, image.directories, directoryCount);
 }
 
 bool Parser::parseSections(LinkedImage& image) {
@@ -316,10 +328,75 @@ bool shiftDebugData(const LinkedImage& image, size_t keptEnd, int64_t shift,
   return true;
 }
 
+// The PE headers as they are written: signature, file header, optional
+// header and section table, and where each written section header lies in
+// them. Without compact, a copy of the input's.
+struct Headers {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> sections;
+};
+
+bool inWritableSection(const std::vector<uint8_t>& in, const LinkedImage& image, uint32_t rva) {
+  for (const Section& s : image.sections) {
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.virtualSize)
+      return (get32(in.data() + s.header + SH_CHARACTERISTICS) & IMAGE_SCN_MEM_WRITE) != 0;
+  }
+  return false;
+}
+
+Headers buildHeaders(const std::vector<uint8_t>& in, const LinkedImage& image, bool compact) {
+  Headers out;
+  if (!compact) {
+    out.bytes.assign(in.begin() + image.peHeader, in.begin() + image.headersEnd);
+    for (const Section& s : image.sections) out.sections.push_back(s.header - image.peHeader);
+    return out;
+  }
+  uint32_t kept = std::min(MIN_COMPACT_DIRECTORIES, image.directoryCount);
+  for (uint32_t i = 0; i < image.directoryCount; ++i) {
+    const uint8_t* directory = in.data() + image.directories + 8 * i;
+    // The import address table's entry only names what the loader has to
+    // make writable while it binds the imports; in a writable section there
+    // is nothing to do, and the entry can go.
+    if (i == DIRECTORY_IMPORT_ADDRESS_TABLE && inWritableSection(in, image, get32(directory)))
+      continue;
+    if (get32(directory + 4) != 0) kept = std::max(kept, i + 1);
+  }
+  size_t directoriesEnd = image.directories + 8 * size_t{kept};
+  out.bytes.assign(in.begin() + image.peHeader, in.begin() + directoriesEnd);
+  put32(out.bytes.data() + (image.directories - 4 - image.peHeader), kept);
+  put16(out.bytes.data() + FH_SIZE_OF_OPTIONAL_HEADER,
+        static_cast<uint16_t>(directoriesEnd - image.optionalHeader));
+
+  const Section* previous = nullptr;
+  for (const Section& s : image.sections) {
+    // Memory without file data right behind the section before: that
+    // section's zero-filled tail, one section header less.
+    uint64_t tail = previous ? uint64_t{previous->virtualAddress} +
+                                   roundUp(previous->virtualSize, image.sectionAlignment)
+                             : 0;
+    uint64_t end = uint64_t{s.virtualAddress} + s.virtualSize;
+    if (previous && previous->rawSize != 0 && s.rawSize == 0 && tail == s.virtualAddress &&
+        end <= UINT32_MAX) {
+      uint8_t* header = out.bytes.data() + out.sections.back();
+      put32(header + SH_VIRTUAL_SIZE, static_cast<uint32_t>(end - previous->virtualAddress));
+      put32(header + SH_CHARACTERISTICS,
+            get32(header + SH_CHARACTERISTICS) | get32(in.data() + s.header + SH_CHARACTERISTICS));
+      previous = nullptr;  // one fold per section
+      continue;
+    }
+    out.sections.push_back(out.bytes.size());
+    out.bytes.insert(out.bytes.end(), in.begin() + s.header,
+                     in.begin() + s.header + SECTION_HEADER_SIZE);
+    previous = &s;
+  }
+  put16(out.bytes.data() + FH_NUMBER_OF_SECTIONS, static_cast<uint16_t>(out.sections.size()));
+  return out;
+}
+
 }  // namespace
 
-uint32_t suitablePeOffset(uint32_t wanted) {
-  if (wanted == 0) return DEFAULT_PE_OFFSET;
+uint32_t suitablePeOffset(uint32_t wanted, bool compact) {
+  if (wanted == 0 && !compact) return DEFAULT_PE_OFFSET;
   uint64_t offset = std::max<uint64_t>(wanted, DOS_PART_SIZE);
   return static_cast<uint32_t>(std::min<uint64_t>(roundUp(offset, 8), 0xFFFFFFF8u));
 }
@@ -346,8 +423,9 @@ bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>&
   Parser parser(linkedPe, error);
   if (!parser.parse(options, image)) return false;
 
-  uint32_t peOffset = suitablePeOffset(options.peOffset);
-  uint64_t headersLength = image.headersEnd - image.peHeader;
+  uint32_t peOffset = suitablePeOffset(options.peOffset, options.compactHeaders);
+  const Headers headers = buildHeaders(linkedPe, image, options.compactHeaders);
+  uint64_t headersLength = headers.bytes.size();
   uint64_t sizeOfHeaders = roundUp(uint64_t{peOffset} + headersLength, image.fileAlignment);
   if (sizeOfHeaders > image.firstSectionAddress) {
     error = "headers of " + hex(sizeOfHeaders) + " bytes would overlap the first section at " +
@@ -365,15 +443,15 @@ bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>&
   std::vector<uint8_t> result(static_cast<size_t>(size), 0);
   writeDosPart(result.data(), peOffset);
   put32(result.data() + CONFIG_BLOCK_OFFSET, static_cast<uint32_t>(size));
-  std::memcpy(result.data() + peOffset, linkedPe.data() + image.peHeader, headersLength);
+  std::memcpy(result.data() + peOffset, headers.bytes.data(), headersLength);
   std::memcpy(result.data() + sizeOfHeaders, linkedPe.data() + image.sizeOfHeaders,
               keptEnd - image.sizeOfHeaders);
 
   uint8_t* pe = result.data() + peOffset;
   uint8_t* optional = pe + OPTIONAL_HEADER;
   put32(optional + OH_SIZE_OF_HEADERS, static_cast<uint32_t>(sizeOfHeaders));
-  for (const Section& s : image.sections) {
-    uint8_t* header = result.data() + peOffset + (s.header - image.peHeader);
+  for (size_t section : headers.sections) {
+    uint8_t* header = result.data() + peOffset + section;
     for (size_t field :
          {SH_POINTER_TO_RAW_DATA, SH_POINTER_TO_RELOCATIONS, SH_POINTER_TO_LINENUMBERS}) {
       uint32_t pointer = get32(header + field);

@@ -18,10 +18,18 @@ struct LayoutOptions {
   // Drop a COFF symbol table (and its string table) at the end of the file
   // instead of refusing the image. Linking with -s is the better way.
   bool stripSymbols = false;
+  // Smallest headers: e_lfanew right behind the DOS program (unless
+  // peOffset asks for another), the data directories cut after the last one
+  // in use (never fewer than five, so that the finished file can still be
+  // signed), and a section without file data that directly follows the one
+  // before it in memory folded into that one as its zero-filled tail. For the
+  // stub these are the 512 bytes between 2,048 and 1,536 bytes of headers.
+  bool compactHeaders = false;
 };
 
-// The e_lfanew actually used for a wanted offset (see LayoutOptions).
-uint32_t suitablePeOffset(uint32_t wanted);
+// The e_lfanew actually used for a wanted offset (see LayoutOptions); 0 is
+// DEFAULT_PE_OFFSET, or the first suitable offset with compact.
+uint32_t suitablePeOffset(uint32_t wanted, bool compact = false);
 
 // The PE image checksum: 16-bit words summed with end-around carry, the four
 // bytes at checksumOffset counted as zero, plus the file length.
