@@ -68,7 +68,7 @@ target_link_options(kasumiro-stub-linked PRIVATE
 set_target_properties(kasumiro-stub-linked PROPERTIES
   LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(kasumiro-stub-linked PRIVATE
-  comctl32 shell32 comdlg32 ole32 advapi32 user32 kernel32 gcc)
+  comctl32 shell32 ole32 user32 kernel32 gcc)
 
 if(KASUMIRO_LAYOUT_TOOL)
   add_custom_command(TARGET kasumiro-stub-linked POST_BUILD

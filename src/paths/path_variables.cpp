@@ -27,19 +27,11 @@ enum {
   ROW_WINDIR = 7,
 };
 
-struct SpecialFolderSource {
-  const char* fallback;
-  int registryRoot;  // 0 = HKEY_LOCAL_MACHINE, 1 = HKEY_CURRENT_USER
-  const char* key;
-  const char* valueName;
-};
-
-const SpecialFolderSource specialFolders[] = {
-    {"C:\\Program Files", 0, "software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"},
-    {"C:\\Program Files\\Common Files", 0, "software\\Microsoft\\Windows\\CurrentVersion",
-     "CommonFilesDir"},
-    {"C:\\My Documents", 1, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-     "Personal"},
+// What a special folder is taken to be when the system cannot tell.
+const char* const specialFolderFallbacks[] = {
+    "C:\\Program Files",
+    "C:\\Program Files\\Common Files",
+    "C:\\My Documents",
 };
 
 // Copies text into a PATH_VALUE_SIZE buffer, cut at a character boundary.
@@ -157,17 +149,16 @@ char* expandPathVariables(const char* source, char* destination, const char* ext
 
 void getSpecialFolder(char* buffer, SpecialFolder folder) {
   int index = static_cast<int>(folder);
-  if (index < 0 || index >= static_cast<int>(sizeof specialFolders / sizeof specialFolders[0])) {
+  if (index < 0 ||
+      index >= static_cast<int>(sizeof specialFolderFallbacks / sizeof specialFolderFallbacks[0])) {
     buffer[0] = '\0';
     return;
   }
-  const SpecialFolderSource& source = specialFolders[index];
-  std::strcpy(buffer, source.fallback);
-  // Read into a scratch buffer: a missing value, or one too long for the
-  // buffer, must leave the fallback intact.
+  std::strcpy(buffer, specialFolderFallbacks[index]);
+  // Asked into a scratch buffer: a failed query, or an answer too long for
+  // the buffer, must leave the fallback intact.
   char value[PATH_VALUE_SIZE];
-  if (platformReadRegistryString(source.registryRoot, source.key, source.valueName, value,
-                                 PATH_VALUE_SIZE)) {
+  if (platformSpecialFolder(index, value, PATH_VALUE_SIZE)) {
     value[PATH_VALUE_SIZE - 1] = '\0';
     std::strcpy(buffer, value);
   }

@@ -11,5 +11,6 @@ constexpr int PATH_VALUE_SIZE = 260;
 // Returns the position of destination's terminator.
 char* expandPathVariables(const char* source, char* destination, const char* extractionDir,
                           int destinationSize = 1024);
-// Fills a 260-byte buffer with the folder's path (registry, else fallback).
+// Fills a 260-byte buffer with the folder's path (the system's, else a
+// fallback).
 void getSpecialFolder(char* buffer, SpecialFolder folder);

@@ -77,16 +77,11 @@ bool platformSystemDirectory(char* buffer, uint32_t size);
 bool platformWindowsDirectory(char* buffer, uint32_t size);
 bool platformTempDirectory(char* buffer, uint32_t size);  // ends with a separator
 bool platformShortPathName(const char* path, char* buffer, uint32_t size);
-// Reads a string value of the registry (Win32) or nothing (elsewhere).
-// root: 0 = HKEY_LOCAL_MACHINE, 1 = HKEY_CURRENT_USER.
-bool platformReadRegistryString(int root, const char* key, const char* valueName, char* buffer,
-                                uint32_t size);
+// The path of a folder the shell knows (Win32; nothing elsewhere): 0 = the
+// program files, 1 = the common files, 2 = the user's documents.
+bool platformSpecialFolder(int folder, char* buffer, uint32_t size);
 
 // --- process --------------------------------------------------------------
-// The Windows version word of GetVersion (low byte major, next byte minor,
-// top bit set on the 95 family).
-uint32_t platformVersion();
-bool platformIsNtFamily();
 // The current time (UTC), to the millisecond.
 FileTime platformCurrentFileTime();
 bool platformIsLeadByte(unsigned char byte);

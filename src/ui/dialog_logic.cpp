@@ -42,10 +42,3 @@ void applyOptions(const OptionBoxes& boxes) {
   sfxState.autoRun = boxes.autoRun ? 1 : 0;
   sfxState.noFolders = boxes.noFolders ? 1 : 0;
 }
-
-bool useNewBrowseStyle(uint32_t version) {
-  const unsigned major = version & 0xFF;
-  const unsigned minor = (version >> 8) & 0xFF;
-  if (!(version & 0x80000000u)) return major >= 5;
-  return major >= 5 || (major == 4 && minor >= 90);
-}

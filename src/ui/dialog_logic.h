@@ -23,6 +23,3 @@ struct OptionBoxes {
 OptionBoxes optionsFromState();
 // OK: the boxes become the state; flags keep no other bit.
 void applyOptions(const OptionBoxes& boxes);
-
-// The new-style shell folder browser: Windows Me and NT 5.0 onwards.
-bool useNewBrowseStyle(uint32_t version);

@@ -97,11 +97,10 @@ TEST(PathVariablesTest, TextThatIsNoVariableStays) {
   }
 }
 
-TEST(PathVariablesTest, SpecialFoldersFallBackWithoutRegistry) {
-  // The POSIX platform has no registry, so the fallback texts remain.
+TEST(PathVariablesTest, SpecialFoldersFallBackWhereTheSystemHasNone) {
+  // The POSIX platform knows no special folders, so the fallback texts remain.
   char value[PATH_VALUE_SIZE];
-  ASSERT_FALSE(platformReadRegistryString(0, "software\\Microsoft\\Windows\\CurrentVersion",
-                                          "ProgramFilesDir", value, sizeof value));
+  ASSERT_FALSE(platformSpecialFolder(0, value, sizeof value));
   EXPECT_EQ("C:\\Program Files", specialFolder(SF_PROGRAM_FILES));
   EXPECT_EQ("C:\\Program Files\\Common Files", specialFolder(SF_COMMON_FILES));
   EXPECT_EQ("C:\\My Documents", specialFolder(SF_MY_DOCUMENTS));

@@ -89,12 +89,3 @@ TEST(OptionsTest, NoCommandMeansAutoRunOffAndDisabled) {
   applyOptions(boxes);
   EXPECT_EQ(sfxState.autoRun, 0);
 }
-
-TEST(BrowseStyleTest, NewStyleFromMeAndNt5) {
-  EXPECT_FALSE(useNewBrowseStyle(0xC0000004u));  // 95
-  EXPECT_FALSE(useNewBrowseStyle(0xC0000A04u));  // 98
-  EXPECT_TRUE(useNewBrowseStyle(0xC0005A04u));   // Me
-  EXPECT_FALSE(useNewBrowseStyle(0x00000004u));  // NT 4
-  EXPECT_TRUE(useNewBrowseStyle(0x00000005u));   // 2000
-  EXPECT_TRUE(useNewBrowseStyle(0x0000000Au));
-}

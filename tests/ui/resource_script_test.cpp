@@ -244,30 +244,6 @@ TEST_F(ResourceScriptTest, MainDialog) {
                find(RT_DIALOG_TYPE, 101));
 }
 
-TEST_F(ResourceScriptTest, OldStyleFolderDialogHidesTheFileControls) {
-  expectDialog({102,
-                24,
-                24,
-                175,
-                138,
-                "",
-                {{0x50020000, 10, 11, 92, 9, -1, "STATIC", "ﾃﾞｨﾚｸﾄﾘ(&D):"},
-                 {0x50020080, 10, 22, 92, 9, 1088, "STATIC", ""},
-                 {0x50A11053, 10, 34, 92, 68, 1121, "LISTBOX", ""},
-                 {0x50020000, 10, 106, 92, 9, 1091, "STATIC", "ﾄﾞﾗｲﾌﾞ(&V):"},
-                 {0x50A10353, 10, 116, 92, 68, 1137, "COMBOBOX", ""},
-                 {0x50030001, 115, 12, 50, 14, 1, "BUTTON", "OK"},
-                 {0x50030000, 115, 30, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"},
-                 {0x50030000, 115, 55, 50, 14, 1038, "BUTTON", "ﾍﾙﾌﾟ(&H)"},
-                 {0x48020000, -269, 8, 76, 9, 1090, "STATIC", "ファイル名(&N):"},
-                 {0x48810480, -271, 20, 90, 12, 1152, "EDIT", ""},
-                 {0x48A01053, -269, 37, 90, 68, 1120, "LISTBOX", ""},
-                 {0x48020000, -269, 109, 90, 9, 1089, "STATIC", "ファイルの種類(&T):"},
-                 {0x48A00043, -268, 121, 90, 36, 1136, "COMBOBOX", ""},
-                 {0x48020003, -263, 137, 63, 12, 1040, "BUTTON", "上書き禁止(&R)"}}},
-               find(RT_DIALOG_TYPE, 102));
-}
-
 TEST_F(ResourceScriptTest, OverwriteDialog) {
   expectDialog(
       {104,

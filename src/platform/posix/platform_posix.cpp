@@ -404,10 +404,8 @@ bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
   return true;
 }
 
-bool platformReadRegistryString(int, const char*, const char*, char*, uint32_t) { return false; }
+bool platformSpecialFolder(int, char*, uint32_t) { return false; }
 
-uint32_t platformVersion() { return 0x0000000A; }  // the NT family, major version 10
-bool platformIsNtFamily() { return true; }
 
 FileTime platformCurrentFileTime() {
   struct timespec ts;

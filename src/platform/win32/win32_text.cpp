@@ -2,16 +2,6 @@
 
 constexpr UINT CP_SHIFT_JIS = 932;
 
-bool win32WideText;
-
-// Wide from Windows 2000 on: the conversions rely on WC_NO_BEST_FIT_CHARS,
-// which older NT systems refuse. Before that, and on the 95 family, the
-// ANSI calls stay, whatever the code page.
-void win32ChooseTextCalls() {
-  DWORD version = GetVersion();
-  win32WideText = GetACP() != CP_SHIFT_JIS && !(version & 0x80000000u) && (version & 0xFF) >= 5;
-}
-
 bool toWide(const char* text, wchar_t* out, int size, bool strict) {
   if (MultiByteToWideChar(CP_SHIFT_JIS, strict ? MB_ERR_INVALID_CHARS : 0, text, -1, out, size))
     return true;
@@ -59,19 +49,14 @@ bool pathToCp932(wchar_t* path, char* out, int size) {
 
 const char* win32CommandLine() {
   static char line[1024];
-  if (win32WideText) {
-    const wchar_t* command = GetCommandLineW();
-    if (toCp932(command, wideLength(command), line, sizeof line, true) >= 0) return line;
-    // A longer line holds no destination the program could take anyway.
-  }
-  return GetCommandLineA();
+  const wchar_t* command = GetCommandLineW();
+  // A longer line holds no destination the program could take anyway: it
+  // comes out empty, as if none were given.
+  if (!command || toCp932(command, wideLength(command), line, sizeof line, true) < 0) line[0] = 0;
+  return line;
 }
 
 void win32ModulePath(HMODULE module, char* buffer, int size) {
-  if (!win32WideText) {
-    GetModuleFileNameA(module, buffer, size);
-    return;
-  }
   wchar_t path[WIDE_PATH_UNITS];
   DWORD length = GetModuleFileNameW(module, path, WIDE_PATH_UNITS);
   if (length == 0 || length >= WIDE_PATH_UNITS || !pathToCp932(path, buffer, size)) buffer[0] = 0;

@@ -1,12 +1,13 @@
 // Text at the Win32 boundary, shared by the platform layer and the dialogs.
 //
-// The program works in CP932 (Shift-JIS) throughout. Where the system's ANSI
-// code page is 932, and on the 95 family (which has no working wide calls),
-// the ANSI functions take those bytes as they are. On other NT systems (from
-// Windows 2000 on) the text is converted to UTF-16 here and the wide
-// functions are called, so that names and messages come out right whatever
-// the system's code page; what the system gives back is converted to CP932
-// again.
+// The program works in CP932 (Shift-JIS) throughout. Every text is converted
+// to UTF-16 here and the wide functions are called, so that names and
+// messages come out right whatever the system's code page; what the system
+// gives back is converted to CP932 again. (Where the ANSI code page is 932
+// the ANSI calls would do the same conversion inside the system; one set of
+// calls keeps the image small.) The conversions rely on
+// WC_NO_BEST_FIT_CHARS, which the system has from Windows 2000 on: the
+// program needs that or later (win32HasWideCalls).
 #pragma once
 
 #include <windows.h>
@@ -16,9 +17,11 @@
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 inline HINSTANCE win32Module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
-// Wide calls in use; chosen once by win32ChooseTextCalls at start-up.
-extern bool win32WideText;
-void win32ChooseTextCalls();
+// Whether the system of a GetVersion word has the wide calls and the
+// conversions the program relies on: the NT family from Windows 2000 on.
+inline bool win32HasWideCalls(DWORD version) {
+  return !(version & 0x80000000u) && (version & 0xFF) >= 5;
+}
 
 // The longest text handed across: a message box text, a status line.
 constexpr int WIDE_TEXT_UNITS = 1024;
@@ -36,21 +39,6 @@ bool toWide(const char* text, wchar_t* out, int size, bool strict);
 // made. A text that cannot be converted comes out empty, which every file
 // function refuses.
 const wchar_t* wide(const char* text, bool strict = true);
-
-// The text as the call chosen by textCall takes it: the CP932 bytes
-// themselves, or their UTF-16 form from wide (typed as the wide call's text
-// either way).
-inline const wchar_t* systemText(const char* text, bool strict = true) {
-  return win32WideText ? wide(text, strict) : reinterpret_cast<const wchar_t*>(text);
-}
-
-// The wide or the ANSI form of a call, whichever is in use, to be called
-// through the wide form's type: the two differ only in the type of their
-// texts, which systemText supplies.
-template <typename Wide, typename Ansi>
-Wide* textCall(Wide* wideCall, Ansi* ansiCall) {
-  return win32WideText ? wideCall : reinterpret_cast<Wide*>(reinterpret_cast<void (*)()>(ansiCall));
-}
 
 // UTF-16 (length units) to CP932, zero-terminated in out (size bytes).
 // Returns the byte length, or -1 (out empty) when the text does not fit or

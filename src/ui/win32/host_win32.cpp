@@ -26,15 +26,15 @@ void hostSetItemText(HostWindow window, int id, const char* text) {
 
 void hostSendCommand(HostWindow window, int command, intptr_t value) {
   if (window)
-    SendMessageA(static_cast<HWND>(window), WM_COMMAND, static_cast<WPARAM>(command), value);
+    SendMessageW(static_cast<HWND>(window), WM_COMMAND, static_cast<WPARAM>(command), value);
 }
 
 void hostPumpMessages(HostWindow dialog) {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (dialog && IsDialogMessageA(static_cast<HWND>(dialog), &message)) continue;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (dialog && IsDialogMessageW(static_cast<HWND>(dialog), &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -43,8 +43,8 @@ INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     case WM_INITDIALOG:
       setText(dialog, sfxState.config.title);
       setItemText(dialog, IDC_EXISTING_PATH, sfxState.currentPath);
-      SendDlgItemMessageA(dialog, IDC_QUESTION_ICON, STM_SETICON,
-                          reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)), 0);
+      SendDlgItemMessageW(dialog, IDC_QUESTION_ICON, STM_SETICON,
+                          reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))), 0);
       centerWindow(dialog);
       return TRUE;
     case WM_COMMAND:

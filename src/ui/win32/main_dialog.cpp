@@ -32,10 +32,10 @@ static void initialise(HWND dialog) {
   if (config.message[0]) setItemText(dialog, IDC_LABEL, config.message);
   setItemText(dialog, IDC_DIRECTORY, config.defaultDir);
   setItemText(dialog, IDC_STATUS, config.prompt);
-  SendDlgItemMessageA(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
-  SendMessageA(dialog, WM_SETICON, ICON_BIG,
-               reinterpret_cast<LPARAM>(LoadIconA(static_cast<HINSTANCE>(sfxState.instance),
-                                                  MAKEINTRESOURCEA(IDI_APPLICATION_ICON))));
+  SendDlgItemMessageW(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
+  SendMessageW(dialog, WM_SETICON, ICON_BIG,
+               reinterpret_cast<LPARAM>(LoadIconW(static_cast<HINSTANCE>(sfxState.instance),
+                                                  MAKEINTRESOURCEW(IDI_APPLICATION_ICON))));
   centerWindow(dialog);
   sfxState.extracting = 0;
   sfxState.cancelRequested = 0;
@@ -56,7 +56,7 @@ static BOOL extract(HWND dialog) {
   disableItem(dialog, IDC_OPTIONS);
   disableItem(dialog, IDC_DIRECTORY);
   SetFocus(GetDlgItem(dialog, IDCANCEL));
-  SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  SendDlgItemMessageW(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
   sfxState.extracting = 1;
   sfxState.progress.total = 0;
   // 1 when everything was extracted; 2 when the Scan or Extract pass failed
@@ -96,7 +96,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       dialogBox(IDD_OPTIONS, dialog, optionsDialogProc);
       return FALSE;
     case CMD_PROGRESS:
-      SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
+      SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
       return FALSE;
     default:
       return FALSE;
@@ -115,7 +115,7 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     OptionBoxes boxes = optionsFromState();
     // Without a command the automatic run is off, so its box stays clear.
     for (int i = 0; i < 4; ++i)
-      SendDlgItemMessageA(dialog, OPTION_BOX_IDS[i], BM_SETCHECK,
+      SendDlgItemMessageW(dialog, OPTION_BOX_IDS[i], BM_SETCHECK,
                           boxes.*OPTION_BOX_FIELDS[i] ? BST_CHECKED : BST_UNCHECKED, 0);
     if (boxes.commandPresent) {
       char format[20];
@@ -135,7 +135,7 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
       OptionBoxes boxes{};
       for (int i = 0; i < 4; ++i)
         boxes.*OPTION_BOX_FIELDS[i] =
-            SendDlgItemMessageA(dialog, OPTION_BOX_IDS[i], BM_GETCHECK, 0, 0) == BST_CHECKED;
+            SendDlgItemMessageW(dialog, OPTION_BOX_IDS[i], BM_GETCHECK, 0, 0) == BST_CHECKED;
       applyOptions(boxes);
       EndDialog(dialog, 1);
       return TRUE;

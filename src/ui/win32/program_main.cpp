@@ -19,7 +19,8 @@ int programMain(HINSTANCE instance, const char* commandTail) {
   sfxState.outputFile = INVALID_HANDLE_VALUE;
   InitCommonControls();
   // The configured title is not known yet: start-up errors use the default.
-  if (!isSupportedWindows(GetVersion())) {
+  DWORD version = GetVersion();
+  if (!isSupportedWindows(version) || !win32HasWideCalls(version)) {
     defaultTitleErrorBox(nullptr, MSG_NEEDS_WIN95);
     return 0;
   }
@@ -34,6 +35,5 @@ int programMain(HINSTANCE instance, const char* commandTail) {
 
 // The process entry: no C runtime start-up, nothing to construct.
 extern "C" void __stdcall kasumiroEntry() {
-  win32ChooseTextCalls();
   ExitProcess(static_cast<UINT>(programMain(win32Module(), commandLineTail(win32CommandLine()))));
 }

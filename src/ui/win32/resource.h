@@ -2,7 +2,6 @@
 #pragma once
 
 #define IDD_MAIN 101
-#define IDD_FOLDER 102
 #define IDI_APPLICATION_ICON 103
 #define IDD_OVERWRITE 104
 #define IDD_OPTIONS 105
@@ -26,7 +25,3 @@
 #define IDC_OVERWRITE_ALL 1004
 #define IDC_EXISTING_PATH 1003
 #define IDC_QUESTION_ICON 1002
-
-// Old-style folder dialog (the file dialog's own control ids).
-#define IDC_DIRECTORY_LIST 1121
-#define IDC_DRIVE_LIST 1137

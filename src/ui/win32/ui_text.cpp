@@ -1,5 +1,5 @@
-// The dialogs' texts in and out, and the dialogs and boxes themselves, in the
-// ANSI or the wide form as chosen at start-up (platform/win32/win32_text.h).
+// The dialogs' texts in and out, and the dialogs and boxes themselves, all in
+// the wide form (platform/win32/win32_text.h).
 #include <cstring>
 
 #include "paths/path_strings.h"
@@ -10,8 +10,8 @@
 #include "ui/win32/win32_ui.h"
 
 int messageBox(HWND owner, const char* text, const char* caption, UINT type) {
-  const wchar_t* wideText = systemText(text, false);
-  return textCall(MessageBoxW, MessageBoxA)(owner, wideText, systemText(caption, false), type);
+  const wchar_t* wideText = wide(text, false);
+  return MessageBoxW(owner, wideText, wide(caption, false), type);
 }
 
 void defaultTitleErrorBox(HWND owner, int message) {
@@ -20,26 +20,18 @@ void defaultTitleErrorBox(HWND owner, int message) {
   messageBox(owner, loadMessage(message), caption, MB_ICONERROR | MB_OK);
 }
 
-// A text message to window: through SendMessageW where the dialogs are
-// wide (text in UTF-16), else through SendMessageA.
-static LRESULT sendText(HWND window, UINT message, WPARAM wParam, const void* text) {
-  return textCall(SendMessageW, SendMessageA)(window, message, wParam,
-                                              reinterpret_cast<LPARAM>(text));
-}
-
 void setText(HWND window, const char* text) {
-  sendText(window, WM_SETTEXT, 0, systemText(text, false));
+  SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide(text, false)));
 }
 
 void setItemText(HWND dialog, int id, const char* text) { setText(GetDlgItem(dialog, id), text); }
 
 int getItemText(HWND dialog, int id, char* buffer, int size) {
-  HWND item = GetDlgItem(dialog, id);
-  if (!win32WideText) return static_cast<int>(sendText(item, WM_GETTEXT, size, buffer));
   static wchar_t text[WIDE_TEXT_UNITS];
   static char whole[2 * WIDE_TEXT_UNITS];
-  int length = toCp932(text, static_cast<int>(sendText(item, WM_GETTEXT, WIDE_TEXT_UNITS, text)),
-                       whole, sizeof whole);
+  LRESULT units =
+      SendDlgItemMessageW(dialog, id, WM_GETTEXT, WIDE_TEXT_UNITS, reinterpret_cast<LPARAM>(text));
+  int length = toCp932(text, static_cast<int>(units), whole, sizeof whole);
   // A character that CP932 lacks reads as an empty box: nothing can be done
   // with a name the program cannot hold. A text longer than the buffer is
   // cut as the ANSI call cuts it, after the last whole character that fits.
@@ -53,6 +45,5 @@ INT_PTR dialogBox(int id, HWND owner, DLGPROC procedure) {
   HINSTANCE instance = static_cast<HINSTANCE>(sfxState.instance);
   // Made wide, the dialog's controls hold their texts in UTF-16; an ANSI edit
   // box would keep its text in the ANSI code page and lose the Japanese.
-  return textCall(DialogBoxParamW, DialogBoxParamA)(instance, MAKEINTRESOURCEW(id), owner,
-                                                    procedure, 0);
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(id), owner, procedure, 0);
 }

@@ -14,7 +14,6 @@ INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 // success, the chosen folder. Returns 1 when a folder was chosen.
 int chooseFolder(HWND owner, char* path);
 int browseWithShell(HWND owner, char* path, const char* title);
-int browseWithFileDialog(HWND owner, char* path, const char* title);
 
 // Texts are CP932 (see platform/win32/win32_text.h for the calls used).
 int messageBox(HWND owner, const char* text, const char* caption, UINT type);
