@@ -131,30 +131,18 @@ void copyStored(uint64_t remaining) {
   }
 }
 
-// Unsigned 64-bit division by shifting and subtracting: it runs once per
-// 64 KiB of output, and spares the 32-bit stub the compiler's division
-// routines with their unwind tables.
-uint64_t divideU64(uint64_t dividend, uint64_t divisor) {
-  uint64_t quotient = 0, remainder = 0;
-  for (int bit = 63; bit >= 0; --bit) {
-    const bool carry = (remainder >> 63) != 0;
-    remainder = remainder << 1 | ((dividend >> bit) & 1);
-    if (carry || remainder >= divisor) {
-      remainder -= divisor;
-      quotient |= uint64_t{1} << bit;
-    }
-  }
-  return quotient;
-}
-
 unsigned progressPercent(uint64_t done, uint64_t total) {
   if (total == 0) return 0;
-  // done * 100 would wrap for sizes beyond 2^64 / 100, which only a hostile
-  // header can claim; divide first then.
-  uint64_t percent = done <= UINT64_MAX / 100
-                         ? divideU64(done * 100, total)
-                         : divideU64(done, total >= 100 ? divideU64(total, 100) : 1);
-  return percent > 100 ? 100 : static_cast<unsigned>(percent);
+  if (done >= total) return 100;
+  // Both scaled down alike until the total has 24 bits: the product with 100
+  // then fits in 32 bits, one machine division does (the 32-bit stub needs
+  // no 64-bit division routine), and the percentage is exact below 16 MiB
+  // and off by at most one above.
+  while (total >> 24) {
+    total >>= 1;
+    done >>= 1;
+  }
+  return static_cast<uint32_t>(done) * 100u / static_cast<uint32_t>(total);
 }
 
 void reportProgress(uint64_t done, uint64_t total) {

@@ -1,4 +1,4 @@
-// Progress percentages and the division behind them.
+// Progress percentages.
 #include "extract/output_sink.h"
 
 #include <gtest/gtest.h>
@@ -33,29 +33,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgressPercentTest,
 
 }  // namespace
 
-TEST(ProgressPercentHugeTest, StaysWithinOnePercentWhereTheProductWouldWrap) {
-  // Only hostile headers claim such sizes; the bar must still be sane.
+TEST(ProgressPercentLargeTest, StaysWithinOnePercentOfTheExactValue) {
+  // Members of 16 MiB and more, up to sizes only hostile headers claim.
   std::mt19937_64 random(7);
-  for (int i = 0; i < 2000; ++i) {
-    uint64_t total = random() | (1ULL << 63);
-    uint64_t done = (random() % total) | (UINT64_MAX / 100 + 1);
-    if (done > total) done = total;
+  for (int i = 0; i < 4000; ++i) {
+    uint64_t total = (random() >> (random() % 40)) | (1ULL << 24);
+    uint64_t done = i % 2 ? random() % total : total - 1 - random() % 1000;
     unsigned exact = static_cast<unsigned>(static_cast<unsigned __int128>(done) * 100 / total);
     unsigned got = progressPercent(done, total);
     ASSERT_LE(got, 100u);
     ASSERT_LE(got > exact ? got - exact : exact - got, 1u) << done << " / " << total;
   }
-}
-
-TEST(DivideU64Test, AgreesWithTheMachineDivision) {
-  std::mt19937_64 random(42);
-  for (int i = 0; i < 20000; ++i) {
-    uint64_t a = random() >> (random() % 64);
-    uint64_t b = (random() >> (random() % 64)) | 1;
-    ASSERT_EQ(divideU64(a, b), a / b) << a << " / " << b;
-  }
-  EXPECT_EQ(divideU64(UINT64_MAX, 1), UINT64_MAX);
-  EXPECT_EQ(divideU64(UINT64_MAX, UINT64_MAX), 1u);
-  EXPECT_EQ(divideU64(UINT64_MAX - 1, UINT64_MAX), 0u);
-  EXPECT_EQ(divideU64(UINT64_MAX, (1ULL << 63) + 1), 1u);
 }
