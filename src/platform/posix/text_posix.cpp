@@ -1,6 +1,4 @@
-#include <errno.h>
-#include <iconv.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,48 +8,122 @@
 
 namespace {
 
-// Converts with a cached descriptor; invalid input bytes go through escape.
-bool convert(iconv_t& cd, const char* to, const char* from, const char* in, char* out,
-             size_t outSize, bool escapeInvalid) {
-  if (outSize == 0) return false;
-  if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* src = const_cast<char*>(in);
-  size_t srcLeft = std::strlen(in);
-  char* dst = out;
-  size_t dstLeft = outSize - 1;
-  while (srcLeft > 0) {
-    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) return false;
-    // EILSEQ or EINVAL: one byte that has no character; keep it visible.
-    if (escapeInvalid) {
-      if (dstLeft < 3) return false;
-      std::snprintf(dst, 4, "%%%02X", static_cast<unsigned char>(*src));
-      dst += 3;
-      dstLeft -= 3;
-    } else {
-      return false;
-    }
-    ++src;
-    --srcLeft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+// The tables, made from the C library's CP932 converter when the program is
+// built: lookups instead of a converter loaded at run time.
+#include "cp932_tables.inc"
+
+// Appends bytes to out, keeping room for the terminator.
+struct Output {
+  char* at;
+  size_t left;  // bytes left before the terminator's place
+  bool put(const char* bytes, size_t count) {
+    if (count > left) return false;
+    std::memcpy(at, bytes, count);
+    at += count;
+    left -= count;
+    return true;
   }
-  *dst = 0;
-  return true;
+};
+
+bool putUtf8(Output& out, uint32_t c) {
+  char bytes[3];
+  if (c < 0x80) {
+    bytes[0] = static_cast<char>(c);
+    return out.put(bytes, 1);
+  }
+  if (c < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | c >> 6);
+    bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return out.put(bytes, 2);
+  }
+  bytes[0] = static_cast<char>(0xE0 | c >> 12);
+  bytes[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+  return out.put(bytes, 3);
 }
 
-iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
-iconv_t toCp932 = reinterpret_cast<iconv_t>(-1);
+// The code point of the UTF-8 sequence at p and its length; 0 for anything
+// that is not the shortest form of one character (an overlong '/' must not
+// become a separator), surrogates included.
+size_t readUtf8(const unsigned char* p, uint32_t& c) {
+  if (p[0] < 0x80) {
+    c = p[0];
+    return 1;
+  }
+  size_t length = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 0;
+  if (length == 0 || p[0] >= 0xF5) return 0;
+  c = p[0] & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    c = c << 6 | (p[i] & 0x3F);
+  }
+  static const uint32_t SHORTEST[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < SHORTEST[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return 0;
+  return length;
+}
+
+// The CP932 bytes of a code point above ASCII (0x00XX or 0xLLTT), or
+// CP932_NONE.
+uint16_t cp932Of(uint32_t c) {
+  size_t low = 0, high = sizeof CP932_FROM_UNICODE / sizeof CP932_FROM_UNICODE[0];
+  while (low < high) {
+    size_t middle = (low + high) / 2;
+    uint32_t entry = CP932_FROM_UNICODE[middle];
+    if (entry >> 16 == c) return static_cast<uint16_t>(entry);
+    if (entry >> 16 < c)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return CP932_NONE;
+}
 
 }  // namespace
 
 bool cp932ToUtf8(const char* in, char* out, size_t outSize) {
-  return convert(toUtf8, "UTF-8", "CP932", in, out, outSize, true);
+  if (outSize == 0) return false;
+  Output output{out, outSize - 1};
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;) {
+    uint16_t c = CP932_SINGLE[p[0]];
+    size_t length = 1;
+    if (c == CP932_LEAD) {
+      const unsigned trail = p[1];
+      c = trail >= CP932_TRAIL_FIRST
+              ? CP932_PAIRS[CP932_LEAD_INDEX[p[0]] * CP932_TRAILS + trail - CP932_TRAIL_FIRST]
+              : CP932_NONE;
+      length = 2;
+    }
+    if (c == CP932_NONE) {
+      // One byte that starts no character; kept visible, and the next byte
+      // is read on its own.
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", p[0]);
+      if (!output.put(escaped, 3)) return false;
+      ++p;
+      continue;
+    }
+    if (!putUtf8(output, c)) return false;
+    p += length;
+  }
+  *output.at = 0;
+  return true;
 }
 
 bool utf8ToCp932(const char* in, char* out, size_t outSize) {
-  return convert(toCp932, "CP932", "UTF-8", in, out, outSize, false);
+  if (outSize == 0) return false;
+  Output output{out, outSize - 1};
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;) {
+    uint32_t c = 0;
+    const size_t length = readUtf8(p, c);
+    if (length == 0) return false;
+    p += length;
+    const uint16_t code = c < 0x80 ? static_cast<uint16_t>(c) : cp932Of(c);
+    if (code == CP932_NONE) return false;
+    const char bytes[2] = {static_cast<char>(code >> 8), static_cast<char>(code)};
+    if (!(code > 0xFF ? output.put(bytes, 2) : output.put(bytes + 1, 1))) return false;
+  }
+  *output.at = 0;
+  return true;
 }
 
 namespace {
