@@ -51,6 +51,22 @@ echo
     }
   }'
 
+# The program section of the laid-out stub ends in the zero-filled data, so
+# its size says little; the linked image beside it has the bytes in use.
+linked=$(dirname "$stub")/kasumiro-stub-linked.exe
+if [ -f "$linked" ]; then
+  "$objdump" -h "$linked" | awk '
+    function hex(s,   v, i) {
+      v = 0
+      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", tolower(substr(s, i, 1))) - 1
+      return v
+    }
+    $1 ~ /^[0-9]+$/ && NF >= 7 && ($2 == ".text" || $2 == ".rsrc") {
+      used = hex($3); room = int((used + 511) / 512) * 512
+      printf "%-12s %10d bytes used of %d (%d to spare)\n", $2, used, room, room - used
+    }'
+fi
+
 echo
 "$objdump" -p "$stub" | awk '
   /^\tDLL Name: / { dll = $3; dlls++; next }
