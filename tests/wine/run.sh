@@ -381,6 +381,20 @@ EOF
   absent "$WINEPREFIX/drive_c/$(printf 'd%.0s' {1..255})"
   finish
 
+  # The special folders come from the shell (here Wine's documents folder
+  # below C:\users), not from the fallback texts.
+  sfx "$L/documents.exe" "$S/plain.lzh" --dir '%MyDocuments%\Kasumiro'
+  begin "$arch: the documents folder in the configured directory"
+  drive documents <<EOF
+start $W\\documents.exe
+wait main class=#32770 owner=none
+contains main 1001 'C:\\users\\'
+contains main 1001 '\\Documents\\Kasumiro'
+key main escape
+exit 0
+EOF
+  finish
+
   begin "$arch: the command-line tail replaces the configured directory"
   drive tail <<EOF
 start $W\\plain.exe C:\\from the tail
