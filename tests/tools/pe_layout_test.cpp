@@ -445,6 +445,67 @@ TEST(PeLayout, PeOffsetIsMovedUpToTheNextSuitableOne) {
   }
 }
 
+TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledData) {
+  struct Case {
+    const char* name;
+    bool debug;            // a debug directory (entry 6) in use
+    uint32_t iatFlags;     // flags of .data, where the address table's entry points
+    bool bss;              // a third section without file data right behind .data
+    uint32_t directories;  // kept
+    uint16_t sections;     // kept
+  } const cases[] = {
+      {"plain", false, 0xC0000040, false, 5, 2},
+      {"debug entry kept", true, 0xC0000040, false, 7, 2},
+      {"address table in a read-only section kept", false, 0x40000040, false, 13, 2},
+      {"zero-filled data folded", false, 0xC0000040, true, 5, 2},
+  };
+  for (const Case& c : cases) {
+    BuiltPe in = buildPe({false, {}, c.debug, false});
+    wr32(in.bytes, in.directories + 8 * 12, 0x2010);  // import address table in .data
+    wr32(in.bytes, in.directories + 8 * 12 + 4, 0x20);
+    wr32(in.bytes, in.sectionTable + 40 + 36, c.iatFlags);
+    if (c.bss) {
+      // .bss at 0x3000 (.data's 0x1F0 bytes end in the page before), 0x5000 bytes.
+      size_t h = in.sectionTable + 80;
+      std::memcpy(&in.bytes[h], ".bss", 4);
+      wr32(in.bytes, h + 8, 0x5000);
+      wr32(in.bytes, h + 12, 0x3000);
+      wr32(in.bytes, h + 36, 0xC0000080);
+      wr16(in.bytes, kFileHeader + 2, 3);
+      wr32(in.bytes, kOptional + 56, 0x8000);
+    }
+    LayoutOptions compact;
+    compact.compactHeaders = true;
+    Layout out = layOut(in.bytes, compact);
+    const Bytes& b = out.bytes;
+    ASSERT_GT(b.size(), 0x600u) << c.name;
+    EXPECT_EQ(suitablePeOffset(0, true), out.pe) << c.name;
+    EXPECT_EQ(0x510u, out.pe) << c.name;
+    EXPECT_EQ(c.directories, rd32(b, out.optional + 92)) << c.name;
+    EXPECT_EQ(96 + 8 * c.directories, rd16(b, out.pe + 4 + 16)) << c.name;
+    ASSERT_EQ(c.sections, rd16(b, out.pe + 4 + 2)) << c.name;
+    const uint32_t headersEnd = static_cast<uint32_t>(out.sectionTable + 40 * c.sections);
+    EXPECT_EQ((headersEnd + 0x1FFu) & ~0x1FFu, rd32(b, out.optional + 60)) << c.name;
+    // .data keeps its file data and, folded, runs to the end of .bss.
+    Section data = sectionAt(b, out.sectionTable + 40);
+    EXPECT_EQ(0x2000u, data.va) << c.name;
+    EXPECT_EQ(c.bss ? 0x6000u : 0x1F0u, data.vsize) << c.name;
+    EXPECT_EQ(c.bss ? 0xC00000C0u : c.iatFlags, rd32(b, out.sectionTable + 40 + 36)) << c.name;
+    // (A debug entry's file offset of its data moves with the data.)
+    if (!c.debug) {
+      EXPECT_TRUE(std::equal(in.bytes.begin() + 0x400, in.bytes.begin() + 0x600,
+                             b.begin() + data.rawPointer))
+          << c.name;
+    }
+    size_t field = out.optional + 64;
+    EXPECT_EQ(referenceChecksum(b, field), rd32(b, field)) << c.name;
+    // The result reads back as an image (as the packer's manifest rewrite does).
+    Bytes again;
+    std::string error;
+    EXPECT_TRUE(layoutStubImage(b, again, error, compact)) << c.name << ": " << error;
+  }
+}
+
 TEST(PeLayout, SymbolTableIsRefusedOrStripped) {
   BuiltPe in = buildPe({false, Bytes{9, 8, 7}, false, true});
   Bytes out;
