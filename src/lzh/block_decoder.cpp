@@ -291,6 +291,24 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
   } while (0)
 #define LZH_CONSUME(n) (bits <<= (n), count -= (n))
 #define LZH_TOP(n) (bits >> (BIT_WORD_BITS - (n)))
+// Resolves a table entry to its symbol, directly or through the tree of the
+// long codes, and consumes the code; a broken tree ends the run.
+#define LZH_RESOLVE(entry, symbolCount, tableBits, lengths, symbol)                   \
+  do {                                                                                \
+    if (entryLength(entry) != ENTRY_NODE) {                                           \
+      symbol = entrySymbol(entry);                                                    \
+      LZH_CONSUME(entryLength(entry));                                                \
+    } else {                                                                          \
+      const uint32_t found =                                                          \
+          walkTree(nodes, entrySymbol(entry), symbolCount, tableBits, lengths, bits); \
+      if (found == WALK_FAILED) {                                                     \
+        input.fail(LZH_BROKEN);                                                       \
+        goto done;                                                                    \
+      }                                                                               \
+      symbol = found & 0xFFFF;                                                        \
+      LZH_CONSUME(found >> 16);                                                       \
+    }                                                                                 \
+  } while (0)
 
   for (;;) {
     // The fast loop: while two words can be loaded from the buffer without a
@@ -324,19 +342,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
           if (count < 48) LZH_LOAD_WORD();
         }
         unsigned symbol;
-        if (entryLength(entry) != ENTRY_NODE) {
-          symbol = entrySymbol(entry);
-          LZH_CONSUME(entryLength(entry));
-        } else {
-          const uint32_t found =
-              walkTree(nodes, entrySymbol(entry), CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, bits);
-          if (found == WALK_FAILED) {
-            input.fail(LZH_BROKEN);
-            goto done;
-          }
-          symbol = found & 0xFFFF;
-          LZH_CONSUME(found >> 16);
-        }
+        LZH_RESOLVE(entry, CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
         --remaining;
         if (symbol < 256) {
           *out++ = static_cast<uint8_t>(symbol);
@@ -345,19 +351,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
         const unsigned length = symbol - 253;
         entry = positions[LZH_TOP(PT_TABLE_BITS)];
         unsigned distance;
-        if (entryLength(entry) != ENTRY_NODE) {
-          distance = entrySymbol(entry);
-          LZH_CONSUME(entryLength(entry));
-        } else {
-          const uint32_t found =
-              walkTree(nodes, entrySymbol(entry), positionCount, PT_TABLE_BITS, ptLengths, bits);
-          if (found == WALK_FAILED) {
-            input.fail(LZH_BROKEN);
-            goto done;
-          }
-          distance = found & 0xFFFF;
-          LZH_CONSUME(found >> 16);
-        }
+        LZH_RESOLVE(entry, positionCount, PT_TABLE_BITS, ptLengths, distance);
         {
           // Symbols 0 and 1 are the distance fields 0 and 1; symbol j above
           // them is 2^(j-1) plus j-1 more bits. Without a branch: the extra
@@ -384,19 +378,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     LZH_REFILL();
     uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
     unsigned symbol;
-    if (entryLength(entry) != ENTRY_NODE) {
-      symbol = entrySymbol(entry);
-      LZH_CONSUME(entryLength(entry));
-    } else {
-      const uint32_t found =
-          walkTree(nodes, entrySymbol(entry), CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, bits);
-      if (found == WALK_FAILED) {
-        input.fail(LZH_BROKEN);
-        break;
-      }
-      symbol = found & 0xFFFF;
-      LZH_CONSUME(found >> 16);
-    }
+    LZH_RESOLVE(entry, CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
     if (symbol < 256) {
       *out++ = static_cast<uint8_t>(symbol);
       continue;
@@ -406,19 +388,7 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     if (BIT_WORD_BITS < 64) LZH_REFILL();
     entry = positions[LZH_TOP(PT_TABLE_BITS)];
     unsigned distance;
-    if (entryLength(entry) != ENTRY_NODE) {
-      distance = entrySymbol(entry);
-      LZH_CONSUME(entryLength(entry));
-    } else {
-      const uint32_t found =
-          walkTree(nodes, entrySymbol(entry), positionCount, PT_TABLE_BITS, ptLengths, bits);
-      if (found == WALK_FAILED) {
-        input.fail(LZH_BROKEN);
-        break;
-      }
-      distance = found & 0xFFFF;
-      LZH_CONSUME(found >> 16);
-    }
+    LZH_RESOLVE(entry, positionCount, PT_TABLE_BITS, ptLengths, distance);
     if (distance > 1) {
       if (BIT_WORD_BITS < 64) LZH_REFILL();
       const unsigned extra = distance - 1;
@@ -439,6 +409,7 @@ done:
 #undef LZH_REFILL
 #undef LZH_CONSUME
 #undef LZH_TOP
+#undef LZH_RESOLVE
 }
 #endif
 
