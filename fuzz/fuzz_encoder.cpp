@@ -59,21 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
                            std::to_string(piece);
   FUZZ_CHECK(encoder->inputSize() == data.size() && encoder->outputSize() == stream.size(), what);
 
-  VectorSource source{&stream, 0};
-  CollectedOutput output{{}, 0};
-  const LzhStatus status =
-      decoder->decodeMember(method, LzhSource{readVectorSource, &source}, stream.size(),
-                            static_cast<int64_t>(data.size()), LzhSink{collectOutput, &output});
-  FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
-  FUZZ_CHECK(source.at == stream.size(),
-             what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");
-  FUZZ_CHECK(output.bytes.size() == data.size(),
-             what + ": " + std::to_string(output.bytes.size()) + " bytes out");
-  if (output.bytes != data) {
-    size_t at = 0;
-    while (output.bytes[at] == data[at]) ++at;
-    fuzzFailure("decoded data differs", what + ", first at byte " + std::to_string(at));
-  }
-  FUZZ_CHECK(output.crc == encoder->crc(), what + ": data CRC");
+  checkDecodesTo(*decoder, method, stream, data, encoder->crc(), what);
   return 0;
 }

@@ -48,24 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       BLOCK_CODES[input[2] % (sizeof BLOCK_CODES / sizeof BLOCK_CODES[0])], data.size() / 128);
 
   const std::vector<uint8_t> stream = testkit::encodeLh(method, data, options);
-  VectorSource source{&stream, 0};
-  CollectedOutput sink{{}, 0};
-  const LzhStatus status =
-      decoder->decodeMember(method, LzhSource{readVectorSource, &source}, stream.size(),
-                            static_cast<int64_t>(data.size()), LzhSink{collectOutput, &sink});
-
   const std::string what = std::string("method ") + method + ", " + std::to_string(data.size()) +
                            " bytes, " + std::to_string(options.maxBlockCodes) + " codes per block";
-  FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
-  FUZZ_CHECK(source.at == stream.size(),
-             what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");
-  FUZZ_CHECK(sink.bytes.size() == data.size(),
-             what + ": " + std::to_string(sink.bytes.size()) + " bytes out");
-  if (sink.bytes != data) {
-    size_t at = 0;
-    while (sink.bytes[at] == data[at]) ++at;
-    fuzzFailure("decoded data differs", what + ", first at byte " + std::to_string(at));
-  }
-  FUZZ_CHECK(sink.crc == testkit::crc16(data), what + ": data CRC");
+  checkDecodesTo(*decoder, method, stream, data, testkit::crc16(data), what);
   return 0;
 }

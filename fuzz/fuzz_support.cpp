@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "lzh/block_decoder.h"
 #include "lzh/crc16.h"
 #include "startup/sfx_state.h"
 
@@ -158,3 +159,23 @@ bool collectOutput(void* context, const uint8_t* data, uint32_t count) {
 
 // The extraction's decoder needs no reset: it starts every member afresh.
 void resetCoreState() { resetSfxState(); }
+
+void checkDecodesTo(LzhBlockDecoder& decoder, char method, const std::vector<uint8_t>& stream,
+                    const std::vector<uint8_t>& data, uint16_t crc, const std::string& what) {
+  VectorSource source{&stream, 0};
+  CollectedOutput output{{}, 0};
+  const LzhStatus status =
+      decoder.decodeMember(method, LzhSource{readVectorSource, &source}, stream.size(),
+                           static_cast<int64_t>(data.size()), LzhSink{collectOutput, &output});
+  FUZZ_CHECK(status == LZH_OK, what + ": decoding failed with " + std::to_string(status));
+  FUZZ_CHECK(source.at == stream.size(),
+             what + ": " + std::to_string(stream.size() - source.at) + " compressed bytes unread");
+  FUZZ_CHECK(output.bytes.size() == data.size(),
+             what + ": " + std::to_string(output.bytes.size()) + " bytes out");
+  if (output.bytes != data) {
+    size_t at = 0;
+    while (output.bytes[at] == data[at]) ++at;
+    fuzzFailure("decoded data differs", what + ", first at byte " + std::to_string(at));
+  }
+  FUZZ_CHECK(output.crc == crc, what + ": data CRC");
+}

@@ -46,6 +46,14 @@ struct CollectedOutput {
 };
 bool collectOutput(void* context, const uint8_t* data, uint32_t count);
 
+struct LzhBlockDecoder;
+
+// Decodes a whole member's stream with decoder and fails the run (what
+// names the case) unless it decodes without error, consumes exactly the
+// stream and gives exactly data with the CRC-16 crc.
+void checkDecodesTo(LzhBlockDecoder& decoder, char method, const std::vector<uint8_t>& stream,
+                    const std::vector<uint8_t>& data, uint16_t crc, const std::string& what);
+
 // Puts back what the core keeps between calls as at process start: the
 // state record.
 void resetCoreState();
