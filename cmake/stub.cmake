@@ -7,17 +7,10 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 set(KASUMIRO_LAYOUT_TOOL "" CACHE FILEPATH "The host's kasumiro-layout (lays out the linked stub)")
 
 set(KASUMIRO_STUB_SOURCES
+  ${KASUMIRO_LZH_SOURCES}
   ${KASUMIRO_CORE_SOURCES}
-  src/ui/dialog_logic.cpp
-  src/platform/win32/c_library.cpp
-  src/platform/win32/platform_win32.cpp
-  src/platform/win32/win32_text.cpp
-  src/ui/win32/ui_text.cpp
-  src/ui/win32/host_win32.cpp
-  src/ui/win32/main_dialog.cpp
-  src/ui/win32/folder_select.cpp
-  src/ui/win32/program_main.cpp
-  src/ui/win32/kasumiro.rc)
+  ${KASUMIRO_STUB_LOGIC_SOURCES}
+  ${KASUMIRO_STUB_WIN32_SOURCES})
 
 add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)

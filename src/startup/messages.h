@@ -3,7 +3,7 @@
 
 enum MessageId {
 #define MESSAGE(id, name, text) name = id,
-#include "startup/messages.inc"
+#include "platform/message_texts.inc"
 #undef MESSAGE
 };
 

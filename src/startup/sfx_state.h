@@ -1,17 +1,12 @@
-// The configuration block of the image and the one process-wide record of a
-// run. Everything is plain data: zero at start, never freed.
+// The one process-wide record of a run. Everything is plain data: zero at
+// start, never freed.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "startup/config_block.h"
 #include "ui/host.h"
-
-constexpr uint32_t CONFIG_BLOCK_OFFSET = 512;
-constexpr uint32_t CONFIG_BLOCK_SIZE = 717;
-
-constexpr uint32_t FLAG_RESTORE_ATTRIBUTES = 1u << 0;
-constexpr uint32_t FLAG_OVERWRITE = 1u << 1;
 
 constexpr int SELF_PATH_SIZE = 260;
 constexpr int EXTRACT_DIR_SIZE = 256;
@@ -20,19 +15,6 @@ constexpr int CURRENT_PATH_SIZE = 516;
 constexpr int MESSAGE_BUFFER_SIZE = 1024;
 // A header's size field is 16 bits, so one fixed buffer holds any header.
 constexpr int HEADER_BLOCK_SIZE = 65536;
-
-#pragma pack(push, 1)
-struct SfxConfig {
-  uint32_t archiveOffset;
-  char title[51];
-  char message[41];
-  char defaultDir[256];
-  char prompt[101];
-  char runCommand[260];
-  uint32_t flags;
-};
-#pragma pack(pop)
-static_assert(sizeof(SfxConfig) == CONFIG_BLOCK_SIZE, "configuration block is 717 bytes");
 
 struct ProgressCounter {
   uint64_t done;

@@ -13,7 +13,7 @@ TEST(IconTest, CheckedInIconIsTheToolsOutput) {
   auto drawn = testkit::readFile(out);
   std::remove(out.c_str());
   auto checkedIn =
-      testkit::readFile(std::string(KASUMIRO_SOURCE_DIR) + "/src/ui/win32/kasumiro.ico");
+      testkit::readFile(std::string(KASUMIRO_SOURCE_DIR) + "/src/stub/kasumiro.ico");
   ASSERT_FALSE(drawn.empty());
   EXPECT_EQ(drawn, checkedIn);
   // Two 16-colour images, 32 and 16 pixels square.

@@ -429,7 +429,7 @@ int platformLoadString(unsigned id, char* buffer, int size) {
   case number:                      \
     text = utf8;                    \
     break;
-#include "startup/messages.inc"
+#include "platform/message_texts.inc"
 #undef MESSAGE
     default:
       break;

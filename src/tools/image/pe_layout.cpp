@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "startup/sfx_state.h"
+#include "startup/config_block.h"
 #include "tools/image/dos_part.h"
 
 namespace {

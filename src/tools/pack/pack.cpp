@@ -23,7 +23,7 @@
 #include "lzh/header_writer.h"
 #include "lzh/lzh_encoder.h"
 #include "platform/posix/text.h"
-#include "startup/sfx_state.h"
+#include "startup/config_block.h"
 #include "tools/image/pe_layout.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/member_names.h"

@@ -2,7 +2,6 @@
 // progress and the message pump.
 #include <windows.h>
 
-#include "startup/sfx_state.h"
 #include "ui/host.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/win32_ui.h"
@@ -15,9 +14,47 @@ bool hostAskYesNo(HostWindow owner, const char* text, const char* caption) {
   return messageBox(static_cast<HWND>(owner), text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-int hostAskOverwrite(HostWindow owner, const char*, const char*) {
-  // The dialog shows currentPath under the configured title.
-  return static_cast<int>(dialogBox(IDD_OVERWRITE, static_cast<HWND>(owner), overwriteDialogProc));
+namespace {
+
+// What the overwrite dialog shows: the existing file under the caption.
+struct OverwriteQuestion {
+  const char* path;
+  const char* caption;
+};
+
+INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      const OverwriteQuestion* question = reinterpret_cast<const OverwriteQuestion*>(lParam);
+      setText(dialog, question->caption);
+      setItemText(dialog, IDC_EXISTING_PATH, question->path);
+      SendDlgItemMessageW(dialog, IDC_QUESTION_ICON, STM_SETICON,
+                          reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))), 0);
+      centerWindow(dialog);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDYES:
+        case IDNO:
+        case IDCANCEL:
+        case IDC_OVERWRITE_ALL:
+          EndDialog(dialog, LOWORD(wParam));
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+int hostAskOverwrite(HostWindow owner, const char* path, const char* caption) {
+  OverwriteQuestion question{path, caption};
+  return static_cast<int>(dialogBox(IDD_OVERWRITE, static_cast<HWND>(owner), overwriteDialogProc,
+                                    reinterpret_cast<LPARAM>(&question)));
 }
 
 void hostSetItemText(HostWindow window, int id, const char* text) {
@@ -35,30 +72,5 @@ void hostPumpMessages(HostWindow dialog) {
     if (dialog && IsDialogMessageW(static_cast<HWND>(dialog), &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
-  }
-}
-
-INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      setText(dialog, sfxState.config.title);
-      setItemText(dialog, IDC_EXISTING_PATH, sfxState.currentPath);
-      SendDlgItemMessageW(dialog, IDC_QUESTION_ICON, STM_SETICON,
-                          reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))), 0);
-      centerWindow(dialog);
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDYES:
-        case IDNO:
-        case IDCANCEL:
-        case IDC_OVERWRITE_ALL:
-          EndDialog(dialog, LOWORD(wParam));
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    default:
-      return FALSE;
   }
 }

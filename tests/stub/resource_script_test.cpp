@@ -145,7 +145,7 @@ class ResourceScriptTest : public ::testing::Test {
     const std::string out = ::testing::TempDir() + "kasumiro-resources.res";
     const std::string src = std::string(KASUMIRO_SOURCE_DIR) + "/src";
     const std::string command =
-        windres + " -c 65001 -I " + src + " " + src + "/ui/win32/kasumiro.rc -O res -o " + out;
+        windres + " -c 65001 -I " + src + " " + src + "/stub/kasumiro.rc -O res -o " + out;
     if (std::system(command.c_str()) != 0) return;
     std::ifstream in(out, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
@@ -282,7 +282,7 @@ TEST_F(ResourceScriptTest, OptionsDialog) {
 TEST_F(ResourceScriptTest, StringTableHoldsExactlyTheMessageTexts) {
   std::map<int, std::string> expected = {
 #define MESSAGE(id, name, text) {id, text},
-#include "startup/messages.inc"
+#include "platform/message_texts.inc"
 #undef MESSAGE
   };
   std::map<int, std::string> found;
@@ -326,7 +326,7 @@ TEST_F(ResourceScriptTest, ManifestIsTheOneTheLoaderLooksFor) {
   const Resource* manifest = find(24, 1);  // RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID
   ASSERT_NE(manifest, nullptr);
   EXPECT_EQ(manifest->language, 0);  // neutral
-  std::ifstream in(std::string(KASUMIRO_SOURCE_DIR) + "/src/ui/win32/kasumiro.manifest",
+  std::ifstream in(std::string(KASUMIRO_SOURCE_DIR) + "/src/stub/kasumiro.manifest",
                    std::ios::binary);
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(manifest->data, file);

@@ -1,4 +1,4 @@
-#include "ui/dialog_logic.h"
+#include "stub/dialog_logic.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The dialogs' window-free rules: destination acceptance, options mapping,
 // browser style.
-#include "ui/dialog_logic.h"
+#include "stub/dialog_logic.h"
 
 #include <gtest/gtest.h>
 

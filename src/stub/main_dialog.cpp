@@ -10,19 +10,10 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
-#include "ui/dialog_logic.h"
+#include "stub/dialog_logic.h"
+#include "stub/resource.h"
+#include "stub/stub.h"
 #include "ui/host.h"
-#include "ui/win32/resource.h"
-#include "ui/win32/win32_ui.h"
-
-void centerWindow(HWND window) {
-  RECT r;
-  GetWindowRect(window, &r);
-  const int width = r.right - r.left, height = r.bottom - r.top;
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  MoveWindow(window, x, y, width, height, FALSE);
-}
 
 static void disableItem(HWND dialog, int id) { EnableWindow(GetDlgItem(dialog, id), FALSE); }
 

@@ -10,8 +10,8 @@
 #include "startup/messages.h"
 #include "startup/program_start.h"
 #include "startup/sfx_state.h"
-#include "ui/win32/resource.h"
-#include "ui/win32/win32_ui.h"
+#include "stub/resource.h"
+#include "stub/stub.h"
 
 int programMain(HINSTANCE instance, const char* commandTail) {
   sfxState.instance = instance;

@@ -10,9 +10,8 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
-#include "ui/dialog_logic.h"
-#include "ui/win32/resource.h"
-#include "ui/win32/win32_ui.h"
+#include "stub/dialog_logic.h"
+#include "stub/stub.h"
 
 static int CALLBACK browseCallback(HWND window, UINT notification, LPARAM, LPARAM data) {
   if (notification != BFFM_INITIALIZED) return 0;

@@ -1,0 +1,25 @@
+// The configuration block: 717 bytes at file offset 512 of the program's
+// image, between the DOS header and the DOS program. The stub reads it; the
+// tools that make and read self-extracting files write and show it.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t CONFIG_BLOCK_OFFSET = 512;
+constexpr uint32_t CONFIG_BLOCK_SIZE = 717;
+
+constexpr uint32_t FLAG_RESTORE_ATTRIBUTES = 1u << 0;
+constexpr uint32_t FLAG_OVERWRITE = 1u << 1;
+
+#pragma pack(push, 1)
+struct SfxConfig {
+  uint32_t archiveOffset;
+  char title[51];
+  char message[41];
+  char defaultDir[256];
+  char prompt[101];
+  char runCommand[260];
+  uint32_t flags;
+};
+#pragma pack(pop)
+static_assert(sizeof(SfxConfig) == CONFIG_BLOCK_SIZE, "configuration block is 717 bytes");
