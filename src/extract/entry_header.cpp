@@ -34,31 +34,31 @@ void applyExtendedHeader(uint32_t record, uint16_t size) {
   EntryHeader& e = sfxState.entry;
   const uint8_t* block = sfxState.headerBlock;
   const uint8_t* data = block + record + 1;
-  const uint16_t length = static_cast<uint16_t>(size - 3);
+  const uint16_t length = static_cast<uint16_t>(size - LZH_RECORD_OVERHEAD);
   // Records too short for their fields are passed over: only bytes that the
   // header really holds are ever read.
   switch (block[record]) {
-    case 0x00:
+    case LZH_RECORD_HEADER_CRC:
       if (length >= 2) {
         e.headerCrcField = static_cast<int32_t>(record + 1);
         e.storedHeaderCrc = readU16(data);
       }
       break;
-    case 0x01:
+    case LZH_RECORD_FILE_NAME:
       e.fileNameOffset = static_cast<int32_t>(record + 1);
       e.fileNameLength = length;
       break;
-    case 0x02:
+    case LZH_RECORD_DIRECTORY:
       e.directoryNameOffset = static_cast<int32_t>(record + 1);
       e.directoryNameLength = length;
       break;
-    case 0x40:
-      if (length >= 2 && block[23] == 'M') e.attributes = readU16(data);
+    case LZH_RECORD_ATTRIBUTES:
+      if (length >= 2 && block[LZH_AT_OS_ID] == LZH_OS_ID_MSDOS) e.attributes = readU16(data);
       break;
-    case 0x41:
+    case LZH_RECORD_WINDOWS_TIME:
       if (length >= 16) e.lastWriteTime = readU64(data + 8);
       break;
-    case 0x42:
+    case LZH_RECORD_SIZES_64:
       if (length >= 16) {
         e.compressedSize = readU64(data);
         e.uncompressedSize = readU64(data + 8);
@@ -83,34 +83,34 @@ static int parseHeader() {
   EntryHeader& e = sfxState.entry;
   uint8_t* block = sfxState.headerBlock;
   uint32_t got = 0;
-  if (block[20] != 2) return MSG_ARCHIVE_BROKEN;
-  e.headerSize = readU16(block);
+  if (block[LZH_AT_LEVEL] != LZH_HEADER_LEVEL_2) return MSG_ARCHIVE_BROKEN;
+  e.headerSize = readU16(block + LZH_AT_HEADER_SIZE);
   // The fixed part alone is 26 bytes; a smaller size cannot be a header.
-  if (e.headerSize < LEVEL2_FIXED_SIZE) return MSG_ARCHIVE_BROKEN;
-  const uint32_t rest = e.headerSize - LEVEL2_FIXED_SIZE;
-  if (rest &&
-      (!platformRead(sfxState.archiveFile, block + LEVEL2_FIXED_SIZE, rest, &got) || got != rest))
+  if (e.headerSize < LZH_LEVEL2_FIXED_SIZE) return MSG_ARCHIVE_BROKEN;
+  const uint32_t rest = e.headerSize - LZH_LEVEL2_FIXED_SIZE;
+  if (rest && (!platformRead(sfxState.archiveFile, block + LZH_LEVEL2_FIXED_SIZE, rest, &got) ||
+               got != rest))
     return MSG_ARCHIVE_BROKEN;
 
-  if (block[2] != '-' || block[3] != 'l' || block[4] != 'h' || block[6] != '-' ||
-      !std::strchr("04567d", block[5]) || block[5] == 0)
+  const uint8_t method = block[LZH_AT_METHOD_CHARACTER];
+  if (!lzhIsMethodId(block + LZH_AT_METHOD) || !std::strchr("04567d", method) || method == 0)
     return MSG_UNSUPPORTED_METHOD;
 
-  e.level = block[20];
-  e.osId = block[23];
-  e.method = static_cast<char>(block[5]);
+  e.level = block[LZH_AT_LEVEL];
+  e.osId = block[LZH_AT_OS_ID];
+  e.method = static_cast<char>(method);
   e.headerCrcField = -1;
-  e.attributes = block[19];
-  e.compressedSize = readU32(block + 7);
-  e.uncompressedSize = readU32(block + 11);
-  e.lastWriteTime = unixTimeToFileTime(static_cast<int32_t>(readU32(block + 15)));
-  e.dataCrc = readU16(block + 21);
+  e.attributes = block[LZH_AT_ATTRIBUTE];
+  e.compressedSize = readU32(block + LZH_AT_COMPRESSED_SIZE);
+  e.uncompressedSize = readU32(block + LZH_AT_ORIGINAL_SIZE);
+  e.lastWriteTime = unixTimeToFileTime(static_cast<int32_t>(readU32(block + LZH_AT_UNIX_TIME)));
+  e.dataCrc = readU16(block + LZH_AT_DATA_CRC);
 
   // Each extended header must fit, with the size field that follows it,
   // inside the header; sizes below 3 cannot hold their own type and size.
-  uint32_t at = 24;
+  uint32_t at = LZH_AT_FIRST_RECORD_SIZE;
   for (uint16_t size; (size = readU16(block + at)) != 0; at += size) {
-    if (size < 3 || at + 2u + size > e.headerSize) return MSG_ARCHIVE_BROKEN;
+    if (size < LZH_RECORD_OVERHEAD || at + 2u + size > e.headerSize) return MSG_ARCHIVE_BROKEN;
     applyExtendedHeader(at + 2, size);
   }
 
@@ -141,16 +141,16 @@ HeaderResult readEntryHeader() {
   uint8_t* block = sfxState.headerBlock;
   std::memset(&e, 0, sizeof e);
   uint32_t got = 0;
-  if (!platformRead(sfxState.archiveFile, block, LEVEL2_FIXED_SIZE, &got) || got == 0)
+  if (!platformRead(sfxState.archiveFile, block, LZH_LEVEL2_FIXED_SIZE, &got) || got == 0)
     return brokenHeader(MSG_ARCHIVE_BROKEN);
-  if (block[0] == 0) {
+  if (block[0] == LZH_ARCHIVE_END) {
     // A 0 byte is the end marker, unless it is the low byte of the size of a
     // header whose length is a multiple of 256: other readers take such a
     // header, so it is tried, and only a complete, valid header counts.
     // Whatever else follows the end marker is never looked at.
-    if (got < LEVEL2_FIXED_SIZE || parseHeader() != 0) return HEADER_END;
+    if (got < LZH_LEVEL2_FIXED_SIZE || parseHeader() != 0) return HEADER_END;
   } else {
-    if (got < LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
+    if (got < LZH_LEVEL2_FIXED_SIZE) return brokenHeader(MSG_ARCHIVE_BROKEN);
     const int failure = parseHeader();
     if (failure) return brokenHeader(failure);
   }

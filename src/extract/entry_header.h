@@ -5,11 +5,10 @@
 
 #include <cstdint>
 
+#include "lzh/lzh_format.h"
 #include "platform/platform.h"
 
 enum HeaderResult { HEADER_END = 0, HEADER_OK = 1, HEADER_FAILED = 2 };
-
-constexpr int LEVEL2_FIXED_SIZE = 26;
 
 // Reads the next header from sfxState.archiveFile. On HEADER_FAILED the
 // error has been shown and abortFlag is set.

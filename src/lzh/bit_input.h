@@ -47,6 +47,11 @@ constexpr unsigned INPUT_OVERRUN_BITS = INPUT_OVERRUN_MARGIN * 8 - 16;
 // end stays inside the buffer and reads the zeros the stream continues with.
 constexpr uint32_t INPUT_HEAD = 8;
 constexpr uint32_t INPUT_PADDING = 32;
+static_assert(INPUT_HEAD >= sizeof(BitWord), "the unread tail of a read fits in front of the next");
+// A refill within the margin loads a word at most (INPUT_OVERRUN_BITS +
+// BIT_WORD_BITS) / 8 bytes past the data's end.
+static_assert(INPUT_PADDING >= (INPUT_OVERRUN_BITS + BIT_WORD_BITS) / 8 + sizeof(BitWord),
+              "a word load within the overrun margin stays inside the padding");
 
 struct BitInput {
   BitWord bitBuffer;             // the next bitCount bits of the stream, from the top bit

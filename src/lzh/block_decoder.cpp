@@ -17,7 +17,7 @@ uint32_t walkTree(const HuffmanNodes& nodes, unsigned node, unsigned symbolCount
                   unsigned tableBits, const uint8_t* lengths, BitWord bits) {
   if (node < symbolCount) return WALK_FAILED;
   BitWord mask = BitWord{1} << (BIT_WORD_BITS - 1 - tableBits);
-  for (unsigned steps = MAX_CODE_LENGTH - tableBits; node >= symbolCount; --steps) {
+  for (unsigned steps = LZH_MAX_CODE_LENGTH - tableBits; node >= symbolCount; --steps) {
     if (steps == 0 || node >= HUFFMAN_NODE_COUNT) return WALK_FAILED;
     node = (bits & mask) ? nodes.rightChild[node] : nodes.leftChild[node];
     mask >>= 1;
@@ -39,7 +39,8 @@ bool allZero(const uint8_t* lengths, unsigned count) {
 
 // Copies a match of length bytes from distance bytes back. Byte by byte in
 // effect: a match longer than its distance repeats what it has just written.
-// Writes up to 15 bytes past the match (into bytes not decoded yet).
+// Writes up to MATCH_COPY_OVERRUN bytes past the match (into bytes not
+// decoded yet).
 inline void copyMatch(uint8_t* out, uint32_t distance, unsigned length) {
   const uint8_t* from = out - distance;
   uint8_t* const end = out + length;
@@ -79,15 +80,12 @@ inline void copyMatch(uint8_t* out, uint32_t distance, unsigned length) {
 }  // namespace
 
 void LzhBlockDecoder::setMethodParameters(char methodCharacter) {
-  if (methodCharacter == '6' || methodCharacter == '7') {
-    positionSymbols = 17;
-    positionCountBits = 5;
-    historySize = 65536;
-  } else {
-    positionSymbols = 14;
-    positionCountBits = 4;
-    historySize = 8192;  // distance fields of 14 position symbols end at 8191
-  }
+  // Only '4' to '7' come here; anything else is read as -lh5-.
+  LzhMethodParameters method = lzhMethodParameters(methodCharacter);
+  if (!method.positionSymbols) method = lzhMethodParameters('5');
+  positionSymbols = method.positionSymbols;
+  positionCountBits = method.positionCountBits;
+  historySize = lzhReachOf(positionSymbols);
   input.startBitInput();
   blockRemaining = 0;
 }
@@ -102,7 +100,7 @@ unsigned LzhBlockDecoder::readLengthField(bool used) {
   unsigned c = view >> 13;
   if (c == 7) {
     for (unsigned mask = 0x1000; view & mask; mask >>= 1) ++c;
-    if (used && c > MAX_CODE_LENGTH) input.fail(LZH_BROKEN);
+    if (used && c > LZH_MAX_CODE_LENGTH) input.fail(LZH_BROKEN);
     input.fillBits(c - 3);
   } else {
     input.fillBits(3);
@@ -157,7 +155,7 @@ bool LzhBlockDecoder::readPtLengths(int symbolCount, int countBits, int specialI
     ++i;
     if (i == specialIndex) {
       int z = static_cast<int>(input.getBits(2));
-      // At most 3 + 3 = 6 lengths: always inside the 19-symbol alphabet.
+      // At most 3 + 3 = 6 lengths: always inside the pre-tree's alphabet.
       while (z-- > 0 && i < symbolCount) ptLengths[i++] = 0;
     }
   }
@@ -185,50 +183,53 @@ unsigned LzhBlockDecoder::decodeSymbol(const uint16_t* table, unsigned tableBits
 }
 
 bool LzhBlockDecoder::readCharLengths() {
-  const int n = static_cast<int>(input.getBits(9));
+  const int n = static_cast<int>(input.getBits(LZH_CHAR_COUNT_BITS));
   if (n == 0)
-    return constantCode(input.getBits(9), CHAR_SYMBOLS, charLengths, charTable, CHAR_TABLE_BITS);
-  if (n > CHAR_SYMBOLS) {
+    return constantCode(input.getBits(LZH_CHAR_COUNT_BITS), LZH_CHAR_SYMBOLS, charLengths,
+                        charTable, CHAR_TABLE_BITS);
+  if (n > LZH_CHAR_SYMBOLS) {
     input.fail(LZH_BROKEN);
     return false;
   }
   int i = 0;
   while (i < n) {
     input.lookahead16();
-    const unsigned c = decodeSymbol(ptTable, PT_TABLE_BITS, PRETREE_SYMBOLS, ptLengths);
+    const unsigned c = decodeSymbol(ptTable, PT_TABLE_BITS, LZH_PRETREE_SYMBOLS, ptLengths);
     if (c > 2) {
       charLengths[i++] = static_cast<uint8_t>(c - 2);
       continue;
     }
     const int run = c == 0   ? 1
                     : c == 1 ? static_cast<int>(input.getBits(4)) + 3
-                             : static_cast<int>(input.getBits(9)) + 20;
+                             : static_cast<int>(input.getBits(LZH_CHAR_COUNT_BITS)) + 20;
     // A zero run may carry past the announced count (the loop then ends),
     // but never past the alphabet.
-    if (run > CHAR_SYMBOLS - i) {
+    if (run > LZH_CHAR_SYMBOLS - i) {
       input.fail(LZH_BROKEN);
       return false;
     }
     std::memset(charLengths + i, 0, static_cast<size_t>(run));
     i += run;
   }
-  if (i < CHAR_SYMBOLS) std::memset(charLengths + i, 0, static_cast<size_t>(CHAR_SYMBOLS - i));
+  if (i < LZH_CHAR_SYMBOLS)
+    std::memset(charLengths + i, 0, static_cast<size_t>(LZH_CHAR_SYMBOLS - i));
   return input.status == LZH_OK &&
-         explicitCode(CHAR_SYMBOLS, charLengths, charTable, CHAR_TABLE_BITS);
+         explicitCode(LZH_CHAR_SYMBOLS, charLengths, charTable, CHAR_TABLE_BITS);
 }
 
 bool LzhBlockDecoder::readBlockHeader() {
-  const unsigned size = input.getBits(16);
-  blockRemaining = size ? size : 65536;  // 0 stands for 65536 codes
-  return input.status == LZH_OK && readPtLengths(PRETREE_SYMBOLS, 5, 3) && readCharLengths() &&
-         readPtLengths(positionSymbols, positionCountBits, NO_SPECIAL_INDEX);
+  const unsigned size = input.getBits(LZH_BLOCK_SIZE_BITS);
+  blockRemaining = size ? size : 1u << LZH_BLOCK_SIZE_BITS;  // 0 stands for 65536 codes
+  return input.status == LZH_OK &&
+         readPtLengths(LZH_PRETREE_SYMBOLS, LZH_PRETREE_COUNT_BITS, LZH_PRETREE_SPECIAL_INDEX) &&
+         readCharLengths() && readPtLengths(positionSymbols, positionCountBits, NO_SPECIAL_INDEX);
 }
 
 unsigned LzhBlockDecoder::decodeChar() {
   if (blockRemaining == 0 && !readBlockHeader()) return 0;
   --blockRemaining;
   input.lookahead16();
-  return decodeSymbol(charTable, CHAR_TABLE_BITS, CHAR_SYMBOLS, charLengths);
+  return decodeSymbol(charTable, CHAR_TABLE_BITS, LZH_CHAR_SYMBOLS, charLengths);
 }
 
 unsigned LzhBlockDecoder::decodePosition() {
@@ -253,8 +254,8 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     }
     const unsigned distance = decodePosition();
     if (input.status != LZH_OK) break;
-    copyMatch(out, distance + 1, symbol - 253);
-    out += symbol - 253;
+    copyMatch(out, distance + 1, symbol - LZH_MATCH_LENGTH_OFFSET);
+    out += symbol - LZH_MATCH_LENGTH_OFFSET;
   }
   return out;
 }
@@ -342,13 +343,13 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
           if (count < 48) LZH_LOAD_WORD();
         }
         unsigned symbol;
-        LZH_RESOLVE(entry, CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
+        LZH_RESOLVE(entry, LZH_CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
         --remaining;
         if (symbol < 256) {
           *out++ = static_cast<uint8_t>(symbol);
           continue;
         }
-        const unsigned length = symbol - 253;
+        const unsigned length = symbol - LZH_MATCH_LENGTH_OFFSET;
         entry = positions[LZH_TOP(PT_TABLE_BITS)];
         unsigned distance;
         LZH_RESOLVE(entry, positionCount, PT_TABLE_BITS, ptLengths, distance);
@@ -378,12 +379,12 @@ uint8_t* LzhBlockDecoder::decodeRun(uint8_t* out, uint8_t* stop) {
     LZH_REFILL();
     uint16_t entry = chars[LZH_TOP(CHAR_TABLE_BITS)];
     unsigned symbol;
-    LZH_RESOLVE(entry, CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
+    LZH_RESOLVE(entry, LZH_CHAR_SYMBOLS, CHAR_TABLE_BITS, charLengths, symbol);
     if (symbol < 256) {
       *out++ = static_cast<uint8_t>(symbol);
       continue;
     }
-    const unsigned length = symbol - 253;
+    const unsigned length = symbol - LZH_MATCH_LENGTH_OFFSET;
     // A 32-bit look-ahead is refilled before each code of a match.
     if (BIT_WORD_BITS < 64) LZH_REFILL();
     entry = positions[LZH_TOP(PT_TABLE_BITS)];

@@ -10,15 +10,21 @@
 
 #include "lzh/bit_input.h"
 #include "lzh/huffman_table.h"
+#include "lzh/lzh_format.h"
 
-constexpr uint32_t WINDOW_SIZE = 65536;
-constexpr int CHAR_SYMBOLS = 510;
-constexpr int PRETREE_SYMBOLS = 19;
+// The window handed to the sink at a time, and the history kept in front
+// of it: the whole dictionary of the largest method.
+constexpr uint32_t WINDOW_SIZE = LZH_MAX_DICTIONARY;
 constexpr int CHAR_TABLE_BITS = 12;
 constexpr int PT_TABLE_BITS = 8;
-// Behind the window: a match may run up to 255 bytes past its end before the
-// window is handed over, and the copy writes whole words beyond that.
+// A match copy writes whole words: up to this many bytes past its end.
+constexpr uint32_t MATCH_COPY_OVERRUN = 15;
+// Behind the window: a match that starts at its last byte runs up to
+// LZH_MAX_MATCH - 1 bytes past its end before the window is handed over,
+// and the copy writes its overrun beyond that.
 constexpr uint32_t WINDOW_SLACK = 512;
+static_assert(WINDOW_SLACK >= LZH_MAX_MATCH - 1 + MATCH_COPY_OVERRUN,
+              "the slack behind the window takes the longest match and its overrun");
 
 struct LzhSink {
   // Takes count decoded bytes; false stops decoding.
@@ -34,7 +40,7 @@ struct LzhBlockDecoder {
   int positionSymbols;      // 14 or 17
   int positionCountBits;    // 4 or 5
   uint32_t historySize;     // how far back a match can reach: 8 KiB or 64 KiB
-  uint8_t charLengths[CHAR_SYMBOLS];
+  uint8_t charLengths[LZH_CHAR_SYMBOLS];
   uint8_t ptLengths[128];  // pre-tree, then position code; a count may name up to 31
   uint16_t charTable[1 << CHAR_TABLE_BITS];
   uint16_t ptTable[1 << PT_TABLE_BITS];

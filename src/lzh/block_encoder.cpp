@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr int MAX_CODE_BITS = 16;
-constexpr int PRETREE_COUNT_BITS = 5;
-constexpr int CHAR_COUNT_BITS = 9;
+constexpr int MAX_CODE_BITS = LZH_MAX_CODE_LENGTH;
+constexpr int PRETREE_COUNT_BITS = LZH_PRETREE_COUNT_BITS;
+constexpr int CHAR_COUNT_BITS = LZH_CHAR_COUNT_BITS;
 constexpr int NO_SPECIAL_INDEX = -1;
 // The lowest length limit tried for the character code.
 constexpr int MIN_TRIED_LIMIT = 9;
@@ -280,7 +280,8 @@ void LzhBlockEncoder::planCharLengths(const uint8_t* lengths, CharLengthsPlan& p
   if (plan.preTreeUsed < 2) {
     bits += 2 * PRETREE_COUNT_BITS;
   } else {
-    bits += ptLengthsBits(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS, 3);
+    bits += ptLengthsBits(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS,
+                          LZH_PRETREE_SPECIAL_INDEX);
     for (int s = 0; s < LZH_PRETREE_SYMBOLS; ++s) bits += frequencies[s] * plan.preTreeLengths[s];
   }
   plan.bits = bits;
@@ -327,7 +328,7 @@ void LzhBlockEncoder::writeBlock(const uint32_t* tokens, uint32_t count,
   buildCanonicalCodes(charLengths, LZH_CHAR_SYMBOLS, charCodes);
   buildCanonicalCodes(positionLengths, positionSymbols_, positionCodes);
 
-  putBits(count, 16);
+  putBits(count, LZH_BLOCK_SIZE_BITS);
   if (charsUsed < 2) {
     // One character symbol: an empty pre-tree, then the symbol itself.
     uint32_t only = 0;
@@ -373,7 +374,8 @@ void LzhBlockEncoder::writeCharLengths(const CharLengthsPlan& plan) {
     putBits(0, PRETREE_COUNT_BITS);
     putBits(plan.symbols[0], PRETREE_COUNT_BITS);
   } else {
-    writePtLengths(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS, 3);
+    writePtLengths(plan.preTreeLengths, LZH_PRETREE_SYMBOLS, PRETREE_COUNT_BITS,
+                   LZH_PRETREE_SPECIAL_INDEX);
   }
   putBits(static_cast<uint32_t>(plan.count), CHAR_COUNT_BITS);
   for (int k = 0; k < plan.items; ++k) {

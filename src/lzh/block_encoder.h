@@ -9,10 +9,8 @@
 #include <memory>
 
 #include "lzh/encoder_sink.h"
+#include "lzh/lzh_format.h"
 
-constexpr int LZH_CHAR_SYMBOLS = 510;
-constexpr int LZH_PRETREE_SYMBOLS = 19;
-constexpr int LZH_MAX_POSITION_SYMBOLS = 17;
 constexpr uint32_t LZH_MAX_BLOCK_CODES = 65535;
 
 // Bits a symbol cost in the last block written, for the parser's choices:
@@ -44,7 +42,7 @@ class LzhBlockEncoder {
   }
   // length 3..256, distance 1..65535.
   void match(uint32_t length, uint32_t distance) {
-    tokens_[count_++] = ((length + 253) << 16) | (distance - 1);
+    tokens_[count_++] = ((length + LZH_MATCH_LENGTH_OFFSET) << 16) | (distance - 1);
     if (count_ == LZH_MAX_BLOCK_CODES) flushTokens(false);
   }
 

@@ -6,10 +6,8 @@
 
 namespace {
 
-constexpr size_t FIXED_SIZE = 26;  // up to and with the first extended header's size
-constexpr size_t MAX_HEADER = 65535;
-constexpr uint8_t OS_ID_MSDOS = 'M';
-constexpr uint8_t DIRECTORY_SEPARATOR = 0xFF;
+constexpr size_t FIXED_SIZE = LZH_LEVEL2_FIXED_SIZE;
+constexpr size_t MAX_HEADER = LZH_MAX_HEADER_SIZE;
 
 void put16(uint8_t* at, uint32_t v) {
   at[0] = static_cast<uint8_t>(v);
@@ -39,18 +37,15 @@ size_t directoryBytes(std::string_view directory) {
   return component ? bytes + component + 1 : bytes;
 }
 
-// Attributes that the fixed part already says (0x20 at offset 19) need no
-// record of their own.
-constexpr uint16_t FIXED_ATTRIBUTES = 0x20;
-
-bool needsAttributes(const LzhHeaderFields& f) { return f.attributes != FIXED_ATTRIBUTES; }
+// Attributes that the fixed part already says need no record of their own.
+bool needsAttributes(const LzhHeaderFields& f) { return f.attributes != LZH_FIXED_ATTRIBUTE; }
 
 bool needs64(const LzhHeaderFields& f) {
   return f.sizes64 || f.compressedSize > 0xFFFFFFFFu || f.uncompressedSize > 0xFFFFFFFFu;
 }
 
 // Extended header sizes count the type byte, the data and the next size.
-constexpr size_t recordSize(size_t data) { return 3 + data; }
+constexpr size_t recordSize(size_t data) { return LZH_RECORD_OVERHEAD + data; }
 
 }  // namespace
 
@@ -73,24 +68,21 @@ size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
   const size_t size = lzhHeaderSize(f);
   if (size == 0 || size > capacity) return 0;
   std::memset(out, 0, size);
-  put16(out, static_cast<uint32_t>(size));
-  out[2] = '-';
-  out[3] = 'l';
-  out[4] = 'h';
-  out[5] = static_cast<uint8_t>(f.method);
-  out[6] = '-';
-  put32(out + 7, static_cast<uint32_t>(f.compressedSize));
-  put32(out + 11, static_cast<uint32_t>(f.uncompressedSize));
-  put32(out + 15, f.unixTime);
+  put16(out + LZH_AT_HEADER_SIZE, static_cast<uint32_t>(size));
+  std::memcpy(out + LZH_AT_METHOD, "-lh?-", 5);
+  out[LZH_AT_METHOD_CHARACTER] = static_cast<uint8_t>(f.method);
+  put32(out + LZH_AT_COMPRESSED_SIZE, static_cast<uint32_t>(f.compressedSize));
+  put32(out + LZH_AT_ORIGINAL_SIZE, static_cast<uint32_t>(f.uncompressedSize));
+  put32(out + LZH_AT_UNIX_TIME, f.unixTime);
   // Level-2 headers keep 0x20 here (other attributes go to 0x40); some
   // readers recognise the format by it.
-  out[19] = FIXED_ATTRIBUTES;
-  out[20] = 2;  // header level
-  put16(out + 21, f.dataCrc);
-  out[23] = OS_ID_MSDOS;
+  out[LZH_AT_ATTRIBUTE] = LZH_FIXED_ATTRIBUTE;
+  out[LZH_AT_LEVEL] = LZH_HEADER_LEVEL_2;
+  put16(out + LZH_AT_DATA_CRC, f.dataCrc);
+  out[LZH_AT_OS_ID] = LZH_OS_ID_MSDOS;
 
   // Each record: its size in the two bytes before its type byte.
-  uint8_t* sizeField = out + 24;
+  uint8_t* sizeField = out + LZH_AT_FIRST_RECORD_SIZE;
   auto record = [&](uint8_t type, size_t data) {
     put16(sizeField, static_cast<uint32_t>(recordSize(data)));
     sizeField[2] = type;
@@ -98,32 +90,33 @@ size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
     sizeField = body + data;
     return body;
   };
-  uint8_t* crcField = record(0x00, 2);
+  uint8_t* crcField = record(LZH_RECORD_HEADER_CRC, 2);
   if (!f.fileName.empty())
-    std::memcpy(record(0x01, f.fileName.size()), f.fileName.data(), f.fileName.size());
+    std::memcpy(record(LZH_RECORD_FILE_NAME, f.fileName.size()), f.fileName.data(),
+                f.fileName.size());
   if (const size_t dirBytes = directoryBytes(f.directory)) {
-    uint8_t* at = record(0x02, dirBytes);
+    uint8_t* at = record(LZH_RECORD_DIRECTORY, dirBytes);
     size_t component = 0;
     for (char c : f.directory) {
       if (c != '/') {
         *at++ = static_cast<uint8_t>(c);
         ++component;
       } else if (component) {
-        *at++ = DIRECTORY_SEPARATOR;
+        *at++ = LZH_DIRECTORY_SEPARATOR;
         component = 0;
       }
     }
-    if (component) *at = DIRECTORY_SEPARATOR;
+    if (component) *at = LZH_DIRECTORY_SEPARATOR;
   }
-  if (needsAttributes(f)) put16(record(0x40, 2), f.attributes);
+  if (needsAttributes(f)) put16(record(LZH_RECORD_ATTRIBUTES, 2), f.attributes);
   if (f.windowsTimes) {
-    uint8_t* at = record(0x41, 24);
+    uint8_t* at = record(LZH_RECORD_WINDOWS_TIME, 24);
     put64(at, f.creationTime);
     put64(at + 8, f.lastWriteTime);
     put64(at + 16, f.lastAccessTime);
   }
   if (needs64(f)) {
-    uint8_t* at = record(0x42, 16);
+    uint8_t* at = record(LZH_RECORD_SIZES_64, 16);
     put64(at, f.compressedSize);
     put64(at + 8, f.uncompressedSize);
   }

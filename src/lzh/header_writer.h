@@ -11,8 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-// An archive ends with a single zero byte where the next header would be.
-constexpr uint8_t LZH_ARCHIVE_END = 0;
+#include "lzh/lzh_format.h"
 
 constexpr uint16_t LZH_ATTRIBUTE_READ_ONLY = 0x01;
 constexpr uint16_t LZH_ATTRIBUTE_DIRECTORY = 0x10;

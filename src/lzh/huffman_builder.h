@@ -5,8 +5,10 @@
 
 #include <cstdint>
 
+#include "lzh/lzh_format.h"
+
 // The largest alphabet of the block format (the character code).
-constexpr int HUFFMAN_MAX_SYMBOLS = 510;
+constexpr int HUFFMAN_MAX_SYMBOLS = LZH_CHAR_SYMBOLS;
 
 // The Huffman tree of a set of frequencies, kept as its symbols in order of
 // frequency and its number of leaves at each depth, so that codes for

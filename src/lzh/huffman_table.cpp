@@ -6,38 +6,38 @@
 // whose total is a multiple of 65536 would otherwise pass and fill past the
 // table or the node arrays.
 static bool countLengths(int symbolCount, const uint8_t* codeLengths, uint16_t* count) {
-  for (int len = 0; len <= MAX_CODE_LENGTH; ++len) count[len] = 0;
+  for (int len = 0; len <= LZH_MAX_CODE_LENGTH; ++len) count[len] = 0;
   uint32_t total = 0;
   for (int s = 0; s < symbolCount; ++s) {
     unsigned len = codeLengths[s];
     if (len == 0) continue;
-    if (len > MAX_CODE_LENGTH) return false;
+    if (len > LZH_MAX_CODE_LENGTH) return false;
     ++count[len];
-    total += 1u << (MAX_CODE_LENGTH - len);
+    total += 1u << (LZH_MAX_CODE_LENGTH - len);
   }
   return total == 0 || total == 65536u;
 }
 
 bool isUsableCode(int symbolCount, const uint8_t* codeLengths) {
-  uint16_t count[MAX_CODE_LENGTH + 1];
+  uint16_t count[LZH_MAX_CODE_LENGTH + 1];
   return countLengths(symbolCount, codeLengths, count);
 }
 
 bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits, uint16_t* table,
                       HuffmanNodes& nodes) {
-  uint16_t count[MAX_CODE_LENGTH + 1];
+  uint16_t count[LZH_MAX_CODE_LENGTH + 1];
   if (!countLengths(symbolCount, codeLengths, count)) return false;
 
-  uint32_t start[MAX_CODE_LENGTH + 2];
-  uint32_t weight[MAX_CODE_LENGTH + 1];
+  uint32_t start[LZH_MAX_CODE_LENGTH + 2];
+  uint32_t weight[LZH_MAX_CODE_LENGTH + 1];
   start[1] = 0;
-  for (int len = 1; len <= MAX_CODE_LENGTH; ++len) {
-    weight[len] = 1u << (MAX_CODE_LENGTH - len);
+  for (int len = 1; len <= LZH_MAX_CODE_LENGTH; ++len) {
+    weight[len] = 1u << (LZH_MAX_CODE_LENGTH - len);
     start[len + 1] = start[len] + count[len] * weight[len];
   }
-  if (start[MAX_CODE_LENGTH + 1] == 0) return true;  // no code at all: nothing to write
+  if (start[LZH_MAX_CODE_LENGTH + 1] == 0) return true;  // no code at all: nothing to write
 
-  const int jut = MAX_CODE_LENGTH - tableBits;
+  const int jut = LZH_MAX_CODE_LENGTH - tableBits;
   const uint32_t tableSize = 1u << tableBits;
   for (int len = 1; len <= tableBits; ++len) {
     start[len] >>= jut;

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
-constexpr int HUFFMAN_NODE_COUNT = 2 * 510 - 1;
-constexpr int MAX_CODE_LENGTH = 16;
+#include "lzh/lzh_format.h"
+
+// A complete code of n symbols has n - 1 inner nodes; the largest alphabet
+// bounds them all.
+constexpr int HUFFMAN_NODE_COUNT = 2 * LZH_CHAR_SYMBOLS - 1;
 
 // The tree nodes of the codes of one block. A node's leftChild entry is
 // followed on a 0 bit, its rightChild entry on a 1 bit; each holds a symbol

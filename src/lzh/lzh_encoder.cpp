@@ -102,7 +102,7 @@ struct OptimalParser {
       if (len == 1) {
         ++charFrequencies[data[i]];
       } else {
-        ++charFrequencies[len + 253];
+        ++charFrequencies[len + LZH_MATCH_LENGTH_OFFSET];
         ++positionFrequencies[positionSymbolOf((c & 0xFFFF) - 1)];
         ++positions;
       }
@@ -112,7 +112,7 @@ struct OptimalParser {
     const double positionTotal = positions + 0.5 * positionSymbols;
     for (int b = 0; b < 256; ++b) literalCost[b] = price(charTotal, charFrequencies[b]);
     for (uint32_t len = LZ_MIN_MATCH; len <= LZ_MAX_MATCH; ++len)
-      lengthCost[len] = price(charTotal, charFrequencies[len + 253]);
+      lengthCost[len] = price(charTotal, charFrequencies[len + LZH_MATCH_LENGTH_OFFSET]);
     for (int j = 0; j < positionSymbols; ++j)
       positionCost[j] =
           price(positionTotal, positionFrequencies[j]) + (j > 1 ? j - 1 : 0) * COST_SCALE;
@@ -222,8 +222,8 @@ struct LzhEncoder::State {
   bool worthwhile(uint32_t length, uint32_t distance, const uint8_t* p) const {
     if (length >= 6) return true;
     const LzhCostModel& c = blocks.costs();
-    const uint32_t matchBits =
-        c.charBits[length + 253] + c.positionBits[positionSymbolOf(distance - 1)];
+    const uint32_t matchBits = c.charBits[length + LZH_MATCH_LENGTH_OFFSET] +
+                               c.positionBits[positionSymbolOf(distance - 1)];
     uint32_t literalBits = 0;
     for (uint32_t k = 0; k < length; ++k) literalBits += c.charBits[p[k]];
     return matchBits <= literalBits;
@@ -367,27 +367,14 @@ bool LzhEncoder::begin(char method, int level, LzhEncoderSink* sink, uint64_t ou
   // A member left unfinished still used its positions.
   if (s.active) s.nextBase = s.base + static_cast<uint32_t>(s.end + HISTORY + 1);
   s.active = false;
-  int positionCountBits;
-  switch (method) {
-    case '5':
-      s.maxDistance = 8192;
-      s.positionSymbols = 14;
-      positionCountBits = 4;
-      break;
-    case '6':
-      // 16 symbols reach 32768; the alphabet's 17th is never needed.
-      s.maxDistance = 32768;
-      s.positionSymbols = 16;
-      positionCountBits = 5;
-      break;
-    case '7':
-      s.maxDistance = LZ_MAX_DISTANCE;
-      s.positionSymbols = 17;
-      positionCountBits = 5;
-      break;
-    default:
-      return false;
-  }
+  if (method != '5' && method != '6' && method != '7') return false;
+  // A writer needs only the position symbols that reach its dictionary (for
+  // -lh6- one fewer than readers take); the match finder's ring holds one
+  // byte less than the largest.
+  const LzhMethodParameters parameters = lzhMethodParameters(method);
+  s.maxDistance = std::min<uint32_t>(1u << parameters.dictionaryBits, LZ_MAX_DISTANCE);
+  s.positionSymbols = parameters.dictionaryBits + 1;
+  const int positionCountBits = parameters.positionCountBits;
   s.params = LEVELS[std::clamp(level, LZH_MIN_LEVEL, LZH_MAX_LEVEL)];
   if (s.params.strategy == Strategy::Optimal) {
     if (!s.tree) s.tree.reset(new BinaryTreeFinder);

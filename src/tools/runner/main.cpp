@@ -17,6 +17,7 @@
 
 #include "extract/entry_header.h"
 #include "extract/passes.h"
+#include "lzh/lzh_format.h"
 #include "paths/path_strings.h"
 #include "platform/posix/platform_posix.h"
 #include "platform/posix/text.h"
@@ -103,11 +104,7 @@ FileKind setSelf(const char* file) {
   if (got >= 0x2E && head[0] == 'M' && head[1] == 'Z' &&
       !std::memcmp(head + 0x24, "LHA's SFX ", 10))
     return KIND_SFX;
-  // An archive starts with a member header ("-lh5-" behind its size) or is
-  // the end marker alone.
-  if ((got == 1 && head[0] == 0) || (got >= 21 && head[2] == '-' && head[3] == 'l' &&
-                                     (head[4] == 'h' || head[4] == 'z') && head[6] == '-'))
-    return KIND_ARCHIVE;
+  if (got > 0 && lzhLooksLikeArchive(head, static_cast<size_t>(got))) return KIND_ARCHIVE;
   std::fprintf(stderr, "kasumiro: %s is neither a self-extracting file nor an LZH archive\n", file);
   return KIND_NONE;
 }
