@@ -29,7 +29,9 @@ set(KASUMIRO_CORE_SOURCES
   src/extract/output_sink.cpp
   src/extract/passes.cpp
   src/extract/post_command.cpp
-  src/extract/abort_guard.cpp)
+  src/extract/running_crc.cpp
+  src/extract/progress.cpp
+  src/extract/member_data.cpp)
 
 # The platform seam on Linux (its CP932 tables are generated at build time).
 set(KASUMIRO_PLATFORM_POSIX_SOURCES

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "extract/output_sink.h"
+#include "extract/running_crc.h"
 #include "paths/path_strings.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
@@ -117,7 +117,7 @@ static int parseHeader() {
   if (e.headerCrcField < 0) return MSG_ARCHIVE_BROKEN;
   block[e.headerCrcField] = block[e.headerCrcField + 1] = 0;
   sfxState.runningCrc = 0;
-  if (updateCrc(block, e.headerSize) != e.storedHeaderCrc) return MSG_ARCHIVE_BROKEN;
+  if (addToRunningCrc(block, e.headerSize) != e.storedHeaderCrc) return MSG_ARCHIVE_BROKEN;
 
   // Every view of the archive steps from member to member by the compressed
   // size alone, so the sizes must say the same thing to every reader: stored

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "extract/abort_guard.h"
 #include "extract/entry_header.h"
-#include "extract/output_sink.h"
+#include "extract/member_data.h"
 #include "extract/post_command.h"
-#include "lzh/crc16.h"
+#include "extract/progress.h"
+#include "extract/running_crc.h"
 #include "paths/path_strings.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
@@ -27,7 +27,7 @@ bool openArchive() {
     reportImageError(MSG_ARCHIVE_BROKEN);
     return false;
   }
-  makeCrcTable(CRC16_POLYNOMIAL);
+  prepareRunningCrc();
   return true;
 }
 
@@ -50,33 +50,29 @@ static bool skipBytes(uint64_t count) {
 
 bool skipMemberData() { return skipBytes(sfxState.entry.compressedSize); }
 
-static void decodeBody(unsigned long long) {
-  // A stored member's two sizes are equal (the header reader sees to it).
-  if (sfxState.entry.method == '0')
-    copyStored(sfxState.entry.compressedSize);
-  else if (sfxState.entry.method >= '4' && sfxState.entry.method <= '7')
-    decodeMember();
-}
-
-static void progressBody(unsigned long long) {
-  reportProgress(sfxState.progress.done, sfxState.progress.total);
-}
-
-// Decodes the current member's data under the abort guard. Afterwards the
-// archive stands at the next header, whatever the decoder needed: every
-// view of the archive steps over members by the header's sizes alone.
-static void decodeGuarded() {
+// Decodes the current member's data into the output sink; a failure (shown)
+// or a cancel sets abortFlag. Afterwards the archive stands at the next
+// header, whatever the decoder needed: every view of the archive steps over
+// members by the header's sizes alone.
+static void decodeMemberData() {
   sfxState.runningCrc = 0;
   beginMemberInput(sfxState.entry.compressedSize);
-  if (!runGuarded(decodeBody, 0)) {
+  bool ok = true;
+  // A stored member's two sizes are equal (the header reader sees to it).
+  if (sfxState.entry.method == '0')
+    ok = copyStored(sfxState.entry.compressedSize);
+  else if (sfxState.entry.method >= '4' && sfxState.entry.method <= '7')
+    ok = decodeCompressedMember();
+  if (!ok) {
     sfxState.abortFlag = 1;
     return;
   }
   if (sfxState.entry.method != '0') skipBytes(unreadCompressedBytes());
 }
 
-static void reportProgressGuarded() {
-  if (!runGuarded(progressBody, 0)) sfxState.abortFlag = 1;
+// Reports the progress of a member passed over; a cancel sets abortFlag.
+static void reportProgressOrStop() {
+  if (!reportProgress(sfxState.progress.done, sfxState.progress.total)) sfxState.abortFlag = 1;
 }
 
 static void showStatus(int message) {
@@ -98,7 +94,7 @@ static void runNotice() {
   // An empty notice captures nothing; ask with an empty text rather than
   // with whatever the buffer held before.
   sfxState.messageBuffer[0] = 0;
-  decodeGuarded();
+  decodeMemberData();
   if (sfxState.abortFlag) return;
   // A damaged notice could put words in the author's mouth: its text is
   // shown only when its data is intact.
@@ -122,7 +118,7 @@ static void testMember() {
     return;
   }
   std::strcpy(sfxState.currentPath, sfxState.memberName);
-  decodeGuarded();
+  decodeMemberData();
   platformClose(sfxState.outputFile);
   sfxState.outputFile = PLATFORM_INVALID_FILE;
   if (!sfxState.abortFlag && sfxState.runningCrc != sfxState.entry.dataCrc) {
@@ -219,7 +215,7 @@ static bool extractFile(PassTarget& target) {
       }
       if (answer == ANSWER_NO) {
         sfxState.progress.done += sfxState.entry.uncompressedSize;
-        reportProgressGuarded();
+        reportProgressOrStop();
         return !sfxState.abortFlag && skipMemberData();
       }
       if (answer == ID_OVERWRITE_ALL) target.overwriteAll = true;
@@ -239,7 +235,7 @@ static bool extractFile(PassTarget& target) {
     failWithWriteError(false);
     return false;
   }
-  decodeGuarded();
+  decodeMemberData();
   if (sfxState.abortFlag) {
     platformClose(sfxState.outputFile);
     sfxState.outputFile = PLATFORM_INVALID_FILE;
@@ -268,7 +264,7 @@ static bool extractFile(PassTarget& target) {
 static bool extractMember(PassTarget& target, bool isNotice) {
   if (isNotice) {
     sfxState.progress.done += sfxState.entry.uncompressedSize;
-    reportProgressGuarded();
+    reportProgressOrStop();
     return !sfxState.abortFlag && skipMemberData();
   }
   // A directory member whose name is gone (folders suppressed) has nothing

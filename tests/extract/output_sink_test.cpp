@@ -1,5 +1,5 @@
 // Progress percentages.
-#include "extract/output_sink.h"
+#include "extract/progress.h"
 
 #include <gtest/gtest.h>
 

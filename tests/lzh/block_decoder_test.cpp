@@ -15,14 +15,14 @@
 #include <utility>
 #include <vector>
 
-#include "extract/output_sink.h"
+#include "extract/member_data.h"
+#include "extract/running_crc.h"
 #include "lzh/crc16.h"
 #include "lzh/huffman_table.h"
 #include "platform/posix/platform_posix.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "support/archive_builder.h"
-#include "support/guarded_call.h"
 #include "support/lzh_writer.h"
 #include "support/scripted_host.h"
 #include "support/sfx_fixture.h"
@@ -130,13 +130,13 @@ class BlockDecoderTest : public SfxTest {
     sfxState.outputFile = platformCreateOutput(output.c_str());
     EXPECT_NE(sfxState.archiveFile, PLATFORM_INVALID_FILE);
     EXPECT_NE(sfxState.outputFile, PLATFORM_INVALID_FILE);
-    makeCrcTable(CRC16_POLYNOMIAL);
+    prepareRunningCrc();
     beginMemberInput(compressedSize);
     sfxState.entry = EntryHeader{};
     sfxState.entry.method = method;
     sfxState.entry.uncompressedSize = size;
     sfxState.progress = ProgressCounter{0, size};
-    r.ok = runGuardedCall([] { decodeMember(); });
+    r.ok = decodeCompressedMember();
     r.consumed = posixReadPosition(sfxState.archiveFile);
     r.crc = sfxState.runningCrc;
     platformClose(sfxState.archiveFile);

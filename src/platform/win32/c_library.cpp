@@ -75,7 +75,7 @@ void* memset(void* destination, int value, size_t count) {
   return destination;
 }
 
-// Only a programming error gets here (see extract/abort_guard.h); the exit
+// Only a programming error gets here (the C++ runtime's checks); the exit
 // code is the one the C library's abort gives.
 void abort() { ExitProcess(3); }
 
