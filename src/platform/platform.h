@@ -3,8 +3,8 @@
 // The core never includes a system header for files, windows or the
 // environment; it calls these functions instead. Paths are zero-terminated
 // CP932 (Shift-JIS) byte strings, exactly as the core handles them. The Win32
-// implementation maps each call onto the ANSI API; the POSIX one converts
-// paths to UTF-8 (and '\' to '/') at the system-call boundary.
+// implementation converts them to UTF-16 for the wide calls; the POSIX one
+// to UTF-8 (and '\' to '/') at the system-call boundary.
 //
 // The implementation is chosen at link time: link exactly one of
 // platform/posix or platform/win32.

@@ -1,6 +1,6 @@
-// The rules of the dialogs that do not need a window: which destination the
-// main dialog accepts, how the options map to check boxes, which folder
-// browser style a Windows version gets.
+// The rules of the stub's dialogs that do not need a window: which
+// destination the main dialog accepts and how the options map to check
+// boxes. Portable, so that the tests run them natively.
 #pragma once
 
 #include <cstdint>
