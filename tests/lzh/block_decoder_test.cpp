@@ -380,6 +380,32 @@ TEST_F(BlockDecoderTest, LongestCodesOfEveryKindDecode) {
   expectDecodes('7', stream, testkit::expandTokens(viaLongPreTree.tokens + deep.tokens));
 }
 
+// The hostile cases write lengths above 16 and zero runs with the test kit's
+// writers; a wrong form would let a refused stream fail for another reason.
+// Their bits, as the block format has them:
+TEST(BlockDecoderStreamForms, KitWritesLengthsAndZeroRunsAsTheFormatHasThem) {
+  struct Case {
+    std::vector<uint8_t> lengths;
+    unsigned countBits;
+    int special;
+    std::string bits;
+  };
+  const Case cases[] = {
+      {{0, 6, 7, 16, 20}, 4, -1, "0101 000 110 1110 1111111111110 11111111111111110"},
+      {{1, 2, 2}, 5, 3, "00011 001 010 010 00"},  // a count of 3 still has the run field
+      {{2, 0, 3, 0, 0, 0, 0, 4}, 5, 3, "01000 010 000 011 11 000 100"},
+      {{1, 1}, 5, 3, "00010 001 001"},
+  };
+  for (const Case& c : cases) {
+    BitWriter w, expected;
+    testkit::writePtLengths(w, c.lengths, c.countBits, c.special);
+    for (char bit : c.bits)
+      if (bit != ' ') expected.put(bit == '1', 1);
+    EXPECT_EQ(w.bitCount(), expected.bitCount()) << c.bits;
+    EXPECT_EQ(w.bytes(), expected.bytes()) << c.bits;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Hostile streams, on both sides of every bound, through whole passes: the
 // broken member's partial file is removed, earlier members stay.
