@@ -1,10 +1,11 @@
 // Writes the seed corpus of the fuzz targets from archives made with the test
-// kit: make_corpus DIRECTORY creates DIRECTORY/fuzz_image, fuzz_decoder,
+// kit and our encoder: make_corpus DIRECTORY creates DIRECTORY/fuzz_image, fuzz_decoder,
 // fuzz_huffman, fuzz_member_path, fuzz_roundtrip and fuzz_encoder and fills
 // them. The
 // layouts of the seeds are those described at the top of each target.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "support/archive_builder.h"
+#include "support/compress.h"
 #include "support/lzh_writer.h"
 #include "support/sfx_image.h"
 
@@ -60,6 +62,35 @@ Bytes repeated(size_t size, size_t period) {
   while (out.size() < size) out.insert(out.end(), unit.begin(), unit.end());
   out.resize(size);
   return out;
+}
+
+// Literals of pattern() followed by matches at distances up to 4096 (inside
+// every method's window): what an encoder could make, in blocks of any size.
+std::vector<testkit::Token> tokens(size_t literals, size_t matches, uint32_t seed) {
+  std::vector<testkit::Token> out;
+  for (uint8_t b : pattern(literals, seed)) out.push_back(testkit::Token::literal(b));
+  size_t produced = literals;
+  for (size_t i = 0; i < matches; ++i) {
+    const unsigned length = 3 + (i * 37 + seed) % 254;
+    const size_t reach = std::min<size_t>(produced, 4096);
+    out.push_back(testkit::Token::match(length, static_cast<uint32_t>(1 + (i * 7919) % reach)));
+    produced += length;
+  }
+  return out;
+}
+
+Bytes blocks(char method, const std::vector<testkit::Token>& tokens, size_t codesPerBlock) {
+  testkit::BitWriter out;
+  testkit::writeBlocks(out, tokens, method, codesPerBlock);
+  return out.bytes();
+}
+
+// A member whose data is those tokens in blocks of codesPerBlock codes.
+Member blockMember(std::string name, char method, const std::vector<testkit::Token>& tokens,
+                   size_t codesPerBlock) {
+  Member m = testkit::fileMember(std::move(name), testkit::expandTokens(tokens), method);
+  m.payload = blocks(method, tokens, codesPerBlock);
+  return m;
 }
 
 // CP932 texts used in names and the notice.
@@ -111,13 +142,9 @@ void imageSeeds() {
   seed(t, "window-wrap",
        image({fileMember("wrap6.bin", repeated(70000, 1000), '6'),
               fileMember("wrap7.bin", repeated(140000, 3001), '7')}));
-  {
-    Member small = fileMember("blocks.txt", pattern(4000, 13), '5');
-    small.encodeOptions.maxBlockCodes = 7;
-    Member literals = fileMember("literals.txt", pattern(2000, 14), '7');
-    literals.encodeOptions.useMatches = false;
-    seed(t, "small-blocks", image({small, literals}));
-  }
+  seed(t, "small-blocks",
+       image({blockMember("blocks.txt", '5', tokens(500, 400, 13), 7),
+              blockMember("literals.txt", '7', tokens(2000, 0, 14), 65536)}));
   {
     Member readOnly = fileMember("ro.txt", pattern(100, 15), '5');
     readOnly.extAttributes = 0x01;
@@ -198,24 +225,23 @@ void decoderSeeds() {
   for (char method : std::string("4567")) {
     const std::string m(1, method);
     Bytes text = pattern(3000, method);
-    seed(t, "text-" + m, decoderSeed(method, 0, text, testkit::encodeLh(method, text)));
+    seed(t, "text-" + m, decoderSeed(method, 0, text, testkit::compress(method, text)));
     Bytes wrap = repeated(150000, 777 + method);
-    seed(t, "wrap-" + m, decoderSeed(method, 0, wrap, testkit::encodeLh(method, wrap)));
-    seed(t, "stop-" + m, decoderSeed(method, 4, wrap, testkit::encodeLh(method, wrap)));
-    testkit::EncodeOptions tiny;
-    tiny.maxBlockCodes = 3;
-    Bytes small = pattern(400, method + 1);
+    seed(t, "wrap-" + m, decoderSeed(method, 0, wrap, testkit::compress(method, wrap)));
+    seed(t, "stop-" + m, decoderSeed(method, 4, wrap, testkit::compress(method, wrap)));
+    const auto small = tokens(200, 60, method + 1);
     seed(t, "tiny-blocks-" + m,
-         decoderSeed(method, 0, small, testkit::encodeLh(method, small, tiny)));
+         decoderSeed(method, 0, testkit::expandTokens(small), blocks(method, small, 3)));
   }
   // One block of 65536 codes: its size field reads 0.
   {
     Bytes few(65536);
-    for (size_t i = 0; i < few.size(); ++i) few[i] = "ab\n "[(i * 7 + i / 13) % 4];
-    testkit::EncodeOptions whole;
-    whole.maxBlockCodes = 65536;
-    whole.useMatches = false;
-    seed(t, "block-of-65536", decoderSeed('5', 0, few, testkit::encodeLh('5', few, whole)));
+    std::vector<testkit::Token> literals;
+    for (size_t i = 0; i < few.size(); ++i) {
+      few[i] = "ab\n "[(i * 7 + i / 13) % 4];
+      literals.push_back(testkit::Token::literal(few[i]));
+    }
+    seed(t, "block-of-65536", decoderSeed('5', 0, few, blocks('5', literals, 65536)));
   }
   // Single-symbol codes: a run of one literal, and matches of one length.
   {
@@ -236,7 +262,7 @@ void decoderSeeds() {
     seed(t, "long-matches", decoderSeed('7', 0, Bytes(1 + 300 * 256, 'z'), out.bytes()));
   }
   seed(t, "empty", decoderSeed('6', 0, {}, {}));
-  seed(t, "short-read", decoderSeed('5', 8, pattern(2000), testkit::encodeLh('5', pattern(2000))));
+  seed(t, "short-read", decoderSeed('5', 8, pattern(2000), testkit::compress('5', pattern(2000))));
 }
 
 // fuzz_huffman: mode byte, fill byte, lengths or tree choices.
@@ -310,21 +336,28 @@ void memberPathSeeds() {
   }
 }
 
+// fuzz_roundtrip: method, repeats, block size, then literals and matches.
 void roundtripSeeds() {
   const std::string t = "fuzz_roundtrip";
-  const Bytes text = pattern(1500, 21);
+  // Text, then matches near, far and before the member's start.
+  Bytes script = pattern(1500, 21);
+  for (unsigned field : {0u, 1u, 6u, 700u, 1499u, 4000u, 40000u, 65535u}) {
+    const uint8_t match[] = {0xF0, static_cast<uint8_t>(field % 254),
+                             static_cast<uint8_t>(field >> 8), static_cast<uint8_t>(field)};
+    script.insert(script.end(), match, match + 4);
+  }
   for (unsigned method = 0; method < 4; ++method) {
     Bytes s{static_cast<uint8_t>(method), 0, 4};
-    s.insert(s.end(), text.begin(), text.end());
+    s.insert(s.end(), script.begin(), script.end());
     seed(t, "text-" + std::to_string(method), s);
     Bytes w{static_cast<uint8_t>(method), 90, static_cast<uint8_t>(method)};
     Bytes unit = pattern(800, method + 30);
     w.insert(w.end(), unit.begin(), unit.end());
     seed(t, "repeated-" + std::to_string(method), w);
   }
-  Bytes literals{0x05, 3, 5};
-  literals.insert(literals.end(), text.begin(), text.end());
-  seed(t, "literals", literals);
+  Bytes single{0x01, 3, 0};  // one code per block
+  single.insert(single.end(), script.begin(), script.end());
+  seed(t, "one-code-blocks", single);
 }
 
 void encoderSeeds() {

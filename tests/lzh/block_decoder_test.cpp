@@ -1,6 +1,7 @@
 // The static-Huffman block decoder of -lh4- to -lh7-: hand-built streams for
 // the corners of the block format, hostile streams on both sides of every
-// bound, and round trips through the test encoder.
+// bound, and round trips through the program's encoder and through blocks of
+// every size.
 #include "lzh/block_decoder.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "support/archive_builder.h"
+#include "support/compress.h"
 #include "support/lzh_writer.h"
 #include "support/scripted_host.h"
 #include "support/sfx_fixture.h"
@@ -75,15 +77,31 @@ std::vector<uint8_t> encodeBlocks(char method, const std::vector<BlockSpec>& blo
   return w.bytes();
 }
 
-// Tokens split into blocks of at most perBlock codes, codes derived per block.
-std::vector<BlockSpec> blocksOf(const std::vector<Token>& tokens, size_t perBlock = 65536) {
-  std::vector<BlockSpec> out;
-  for (size_t at = 0; at < tokens.size(); at += perBlock) {
-    BlockSpec b;
-    b.tokens.assign(
-        tokens.begin() + static_cast<std::ptrdiff_t>(at),
-        tokens.begin() + static_cast<std::ptrdiff_t>(std::min(tokens.size(), at + perBlock)));
-    out.push_back(b);
+// Tokens as blocks of at most perBlock codes, codes chosen per block.
+std::vector<uint8_t> tokenBlocks(char method, const std::vector<Token>& tokens,
+                                 size_t perBlock = 65536) {
+  BitWriter w;
+  testkit::writeBlocks(w, tokens, method, perBlock);
+  return w.bytes();
+}
+
+// Literals and matches of every length at distances up to the window, as a
+// parser could choose them.
+std::vector<Token> mixedTokens(size_t count, char method, uint32_t seed) {
+  std::mt19937 random(seed);
+  const size_t window = testkit::lhMethod(method).maxDistanceField + 1;
+  std::vector<Token> out;
+  size_t produced = 0;
+  while (out.size() < count) {
+    if (produced < 3 || random() % 3 == 0) {
+      out.push_back(Token::literal(static_cast<uint8_t>('a' + random() % 8)));
+      ++produced;
+      continue;
+    }
+    const unsigned length = 3 + random() % 254;
+    out.push_back(
+        Token::match(length, static_cast<uint32_t>(1 + random() % std::min(produced, window))));
+    produced += length;
   }
   return out;
 }
@@ -242,12 +260,11 @@ TEST_F(BlockDecoderTest, WindowSizedOutputIsWrittenInWholeWindows) {
     std::vector<int> progress;
   };
   const Case cases[] = {{65536, 1, {100}}, {65537, 2, {99, 100}}, {65535, 1, {100}}};
-  testkit::EncodeOptions literalsOnly;
-  literalsOnly.useMatches = false;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     const auto data = repetitive(c.size, 5);
-    const auto stream = testkit::encodeLh('6', data, literalsOnly);
+    // Literals only: no match crossing the window end counts ahead.
+    const auto stream = tokenBlocks('6', literals(data));
     // Exactly `writes` write calls: the next one would fail, this one does.
     scriptedHost.reset();
     posixFailWriteAfter = c.writes + 1;
@@ -274,24 +291,22 @@ TEST_F(BlockDecoderTest, MatchesAcrossTheWindowEnd) {
                       std::vector<Token>{Token::match(40, 30), Token::match(256, 4000)};
   for (char method : kMethods) {
     scriptedHost.reset();
-    expectDecodes(method, encodeBlocks(method, blocksOf(tokens, 30000)),
-                  testkit::expandTokens(tokens));
+    expectDecodes(method, tokenBlocks(method, tokens, 30000), testkit::expandTokens(tokens));
     EXPECT_EQ(scriptedHost.progress.size(), 2u);
   }
 }
 
 TEST_F(BlockDecoderTest, Lh6PositionCountSixteenAndSeventeen) {
   // 70000 bytes of history in two blocks, then a block with the matches.
-  const auto history = blocksOf(literals(randomBytes(70000, 8)), 40000);
+  const auto history = literals(randomBytes(70000, 8));
   auto withMatches = [&](std::vector<uint8_t> positions, std::vector<Token> matches) {
     BlockSpec last;
     last.positions = CodeSpec::fromLengths(std::move(positions));
     last.tokens = literals(randomBytes(100, 9)) + matches;
-    std::vector<BlockSpec> blocks = history;
-    blocks.push_back(last);
-    std::vector<Token> all;
-    for (const auto& b : blocks) all = all + b.tokens;
-    expectDecodes('6', encodeBlocks('6', blocks), testkit::expandTokens(all));
+    BitWriter w;
+    testkit::writeBlocks(w, history, '6', 40000);
+    testkit::writeBlock(w, last, '6');
+    expectDecodes('6', w.bytes(), testkit::expandTokens(history + last.tokens));
   };
   // Count 16: the 17th length is taken as 0; distances up to 32768.
   withMatches(
@@ -309,8 +324,7 @@ TEST_F(BlockDecoderTest, Lh7DistancesNearTheWindowSize) {
                         std::vector<Token>{Token::match(10, 65536), Token::match(5, 65535),
                                            Token::match(3, 65534),  Token::match(256, 65000),
                                            Token::literal('!'),     Token::match(256, 65536)};
-    expectDecodes(method, encodeBlocks(method, blocksOf(tokens, 40000)),
-                  testkit::expandTokens(tokens));
+    expectDecodes(method, tokenBlocks(method, tokens, 40000), testkit::expandTokens(tokens));
   }
 }
 
@@ -378,6 +392,32 @@ TEST_F(BlockDecoderTest, LongestCodesOfEveryKindDecode) {
 
   const auto stream = encodeBlocks('7', {viaLongPreTree, deep});
   expectDecodes('7', stream, testkit::expandTokens(viaLongPreTree.tokens + deep.tokens));
+}
+
+// The hostile cases write lengths above 16 and zero runs with the test kit's
+// writers; a wrong form would let a refused stream fail for another reason.
+// Their bits, as the block format has them:
+TEST(BlockDecoderStreamForms, KitWritesLengthsAndZeroRunsAsTheFormatHasThem) {
+  struct Case {
+    std::vector<uint8_t> lengths;
+    unsigned countBits;
+    int special;
+    std::string bits;
+  };
+  const Case cases[] = {
+      {{0, 6, 7, 16, 20}, 4, -1, "0101 000 110 1110 1111111111110 11111111111111110"},
+      {{1, 2, 2}, 5, 3, "00011 001 010 010 00"},  // a count of 3 still has the run field
+      {{2, 0, 3, 0, 0, 0, 0, 4}, 5, 3, "01000 010 000 011 11 000 100"},
+      {{1, 1}, 5, 3, "00010 001 001"},
+  };
+  for (const Case& c : cases) {
+    BitWriter w, expected;
+    testkit::writePtLengths(w, c.lengths, c.countBits, c.special);
+    for (char bit : c.bits)
+      if (bit != ' ') expected.put(bit == '1', 1);
+    EXPECT_EQ(w.bitCount(), expected.bitCount()) << c.bits;
+    EXPECT_EQ(w.bytes(), expected.bytes()) << c.bits;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -637,9 +677,10 @@ TEST_F(BlockDecoderTest, HostileStreamsAreBrokenAndTheirBoundsAccepted) {
 }
 
 TEST_F(BlockDecoderTest, BrokenBlockAfterAFlushRemovesThePartialFile) {
-  const auto data = repetitive(70000, 9);
-  const auto tokens = testkit::tokenize(data, '5');
-  ASSERT_LE(tokens.size(), 65536u);
+  // One block of more than a window, then a block header that is broken.
+  const auto tokens = mixedTokens(1000, '5', 9);
+  const auto data = testkit::expandTokens(tokens);
+  ASSERT_GT(data.size(), 70000u);
   BitWriter w;
   testkit::writeBlock(w, BlockSpec{-1, {}, {}, {}, tokens}, '5');
   w.put(10, 16);
@@ -692,7 +733,7 @@ TEST_F(BlockDecoderTest, ZeroBitsPastTheDataUpToTheMargin) {
 // naming the program's own file.
 TEST_F(BlockDecoderTest, ShortReadShowsReadErrorNamingTheImage) {
   const auto data = randomBytes(70000, 21);
-  const auto stream = testkit::encodeLh('5', data);
+  const auto stream = testkit::compress('5', data);
   ASSERT_GT(stream.size(), 40000u);
   const std::vector<uint8_t> file(stream.begin(), stream.begin() + 30000);
   const Decoded r = decodeFile('5', file, stream.size(), data.size());
@@ -788,7 +829,7 @@ TEST_F(DamagedTableTest, PreTreeLoopEnds) {
 }
 
 // ---------------------------------------------------------------------------
-// Round trips through the test encoder
+// Round trips
 
 TEST_F(BlockDecoderTest, RoundTripsForEveryMethod) {
   const size_t sizes[] = {0, 1, 2, 3, 1000, 65535, 65536, 65537, 140000};
@@ -798,7 +839,7 @@ TEST_F(BlockDecoderTest, RoundTripsForEveryMethod) {
         SCOPED_TRACE(std::to_string(size) + (kind ? " repetitive" : " random"));
         const auto data = kind ? repetitive(size, static_cast<uint32_t>(size) + 1)
                                : randomBytes(size, static_cast<uint32_t>(size) + 2);
-        const auto stream = testkit::encodeLh(method, data);
+        const auto stream = testkit::compress(method, data);
         if (size == 0) {
           ASSERT_TRUE(stream.empty());
         }
@@ -811,16 +852,14 @@ TEST_F(BlockDecoderTest, RoundTripsForEveryMethod) {
   }
 }
 
+// Blocks of a few codes, down to one code each (all three codes then in the
+// single-symbol form), which the program's encoder never makes.
 TEST_F(BlockDecoderTest, RoundTripsWithSmallBlocks) {
-  testkit::EncodeOptions small;
-  small.maxBlockCodes = 777;
-  testkit::EncodeOptions single;
-  single.maxBlockCodes = 1;
   for (char method : kMethods) {
-    const auto data = repetitive(150000, 77);
-    expectDecodes(method, testkit::encodeLh(method, data, small), data);
-    const auto few = repetitive(3000, 78);
-    expectDecodes(method, testkit::encodeLh(method, few, single), few);
+    const auto tokens = mixedTokens(3000, method, 77);
+    expectDecodes(method, tokenBlocks(method, tokens, 777), testkit::expandTokens(tokens));
+    const auto few = mixedTokens(300, method, 78);
+    expectDecodes(method, tokenBlocks(method, few, 1), testkit::expandTokens(few));
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "lzh/block_decoder.h"
 #include "lzh/crc16.h"
+#include "support/compress.h"
 #include "support/lzh_writer.h"
 
 namespace {
@@ -96,9 +97,7 @@ TEST_F(CodecTest, RoundTripsHandOverWholeWindows) {
         SCOPED_TRACE(std::string(1, method) + " " + std::to_string(size) +
                      (repetitive ? " repetitive" : " random"));
         const auto data = sample(size, static_cast<uint32_t>(size) + method, repetitive);
-        testkit::EncodeOptions options;
-        options.maxBlockCodes = repetitive ? 999 : 65536;
-        const auto stream = testkit::encodeLh(method, data, options);
+        const auto stream = testkit::compress(method, data);
         const Result r = decode(method, stream, static_cast<int64_t>(size));
         ASSERT_EQ(r.status, LZH_OK);
         EXPECT_TRUE(r.output == data);
@@ -117,7 +116,7 @@ TEST_F(CodecTest, RoundTripsHandOverWholeWindows) {
 // after it.
 TEST_F(CodecTest, FailuresEndTheMemberWithTheirStatus) {
   const auto data = sample(150000, 3, true);
-  const auto stream = testkit::encodeLh('6', data);
+  const auto stream = testkit::compress('6', data);
   Result r = decode('6', stream, static_cast<int64_t>(data.size()), UINT64_MAX, 2);
   EXPECT_EQ(r.status, LZH_STOPPED);
   EXPECT_EQ(r.writes.size(), 2u);

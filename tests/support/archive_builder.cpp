@@ -4,6 +4,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "support/compress.h"
+#include "support/lzh_writer.h"
+
 namespace testkit {
 
 void putLe16(std::vector<uint8_t>& out, uint16_t v) {
@@ -64,7 +67,7 @@ Member dirMember(std::string dir) {
 
 std::vector<uint8_t> memberPayload(const Member& m) {
   if (m.payload) return *m.payload;
-  if (m.method >= '4' && m.method <= '7') return encodeLh(m.method, m.data, m.encodeOptions);
+  if (m.method >= '4' && m.method <= '7') return compress(m.method, m.data);
   if (m.method == 'd') return {};
   return m.data;
 }

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "support/lzh_writer.h"
-
 namespace testkit {
 
 // Extended header types of level-2 headers.
@@ -53,12 +51,13 @@ struct Member {
   // Raw bytes of the 0x02 record, used instead of `dir` when set.
   std::optional<std::string> rawDir;
 
-  // The member's uncompressed contents; compressed with encodeLh for methods
-  // '4'..'7', stored as is for '0' and anything else, none for 'd'.
+  // The member's uncompressed contents; compressed by the program's encoder
+  // (support/compress.h) for methods '4'..'7', stored as is for '0' and
+  // anything else, none for 'd'.
   std::vector<uint8_t> data;
-  // Bytes placed after the header instead of the encoded data.
+  // Bytes placed after the header instead of the encoded data (blocks made
+  // to measure with support/lzh_writer.h, damaged streams, ...).
   std::optional<std::vector<uint8_t>> payload;
-  EncodeOptions encodeOptions;
 
   uint32_t unixTime = 1700000000;  // 2023-11-14 22:13:20 UTC
   uint8_t attribute = 0x20;        // fixed attribute byte at offset 19

@@ -166,10 +166,6 @@ unsigned positionSymbolOf(uint32_t distanceField) {
   return bits;
 }
 
-unsigned positionExtraBits(unsigned positionSymbol) {
-  return positionSymbol == 0 ? 0 : positionSymbol - 1;
-}
-
 unsigned preTreeExtraBits(unsigned symbol) { return symbol == 1 ? 4 : symbol == 2 ? 9 : 0; }
 
 // ---------------------------------------------------------------------------
@@ -304,8 +300,6 @@ void putSymbol(BitWriter& out, const CodeSpec& code, const std::vector<uint32_t>
   out.put(codes[symbol], code.lengths[symbol]);
 }
 
-}  // namespace
-
 CodeSpec charCodeFor(const std::vector<Token>& tokens) {
   std::vector<uint32_t> freqs(kCharSymbols, 0);
   for (const Token& t : tokens) ++freqs.at(t.symbol);
@@ -327,6 +321,8 @@ CodeSpec preTreeCodeFor(const CodeSpec& chars) {
   for (const PreTreeItem& item : preTreeItemsFor(chars.lengths)) ++freqs[item.symbol];
   return codeForFrequencies(freqs);
 }
+
+}  // namespace
 
 void writeBlock(BitWriter& out, const BlockSpec& block, char methodChar) {
   const LhMethod m = lhMethod(methodChar);
@@ -366,80 +362,17 @@ void writeBlock(BitWriter& out, const BlockSpec& block, char methodChar) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Encoder
-
-std::vector<Token> tokenize(const std::vector<uint8_t>& data, char methodChar,
-                            const EncodeOptions& options) {
-  const LhMethod m = lhMethod(methodChar);
-  const size_t maxDistance = size_t{m.maxDistanceField} + 1;
-  const size_t n = data.size();
-  constexpr unsigned kHashBits = 15;
-  std::vector<int32_t> head(size_t{1} << kHashBits, -1);
-  std::vector<int32_t> prev(n, -1);
-  auto hashAt = [&](size_t i) {
-    const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-    return (v * 2654435761u) >> (32 - kHashBits);
-  };
-  auto insert = [&](size_t i) {
-    if (i + kMinMatch > n) return;
-    const uint32_t h = hashAt(i);
-    prev[i] = head[h];
-    head[h] = static_cast<int32_t>(i);
-  };
-
-  std::vector<Token> tokens;
-  size_t i = 0;
-  while (i < n) {
-    size_t bestLen = 0;
-    size_t bestDist = 0;
-    if (options.useMatches && i + kMinMatch <= n) {
-      const size_t limit = std::min<size_t>(kMaxMatch, n - i);
-      unsigned chain = 0;
-      for (int32_t c = head[hashAt(i)]; c >= 0 && chain < options.maxChain; c = prev[c], ++chain) {
-        const size_t dist = i - static_cast<size_t>(c);
-        if (dist > maxDistance) break;
-        size_t len = 0;
-        while (len < limit && data[c + len] == data[i + len]) ++len;
-        if (len > bestLen) {
-          bestLen = len;
-          bestDist = dist;
-          if (len == limit) break;
-        }
-      }
-    }
-    if (bestLen >= kMinMatch) {
-      tokens.push_back(
-          Token::match(static_cast<unsigned>(bestLen), static_cast<uint32_t>(bestDist)));
-      for (size_t k = 0; k < bestLen; ++k) insert(i + k);
-      i += bestLen;
-    } else {
-      tokens.push_back(Token::literal(data[i]));
-      insert(i);
-      ++i;
-    }
-  }
-  return tokens;
-}
-
-std::vector<uint8_t> encodeLh(char methodChar, const std::vector<uint8_t>& data) {
-  return encodeLh(methodChar, data, EncodeOptions());
-}
-
-std::vector<uint8_t> encodeLh(char methodChar, const std::vector<uint8_t>& data,
-                              const EncodeOptions& options) {
-  if (options.maxBlockCodes == 0 || options.maxBlockCodes > 65536)
-    throw std::invalid_argument("encodeLh: maxBlockCodes must be 1..65536");
-  const std::vector<Token> tokens = tokenize(data, methodChar, options);
-  BitWriter out;
-  for (size_t start = 0; start < tokens.size(); start += options.maxBlockCodes) {
+void writeBlocks(BitWriter& out, const std::vector<Token>& tokens, char methodChar,
+                 size_t codesPerBlock) {
+  if (codesPerBlock == 0 || codesPerBlock > 65536)
+    throw std::invalid_argument("writeBlocks: codesPerBlock must be 1..65536");
+  for (size_t start = 0; start < tokens.size(); start += codesPerBlock) {
     BlockSpec block;
-    const size_t end = std::min(tokens.size(), start + options.maxBlockCodes);
+    const size_t end = std::min(tokens.size(), start + codesPerBlock);
     block.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(start),
                         tokens.begin() + static_cast<std::ptrdiff_t>(end));
     writeBlock(out, block, methodChar);
   }
-  return out.bytes();
 }
 
 std::vector<uint8_t> expandTokens(const std::vector<Token>& tokens) {
@@ -452,7 +385,6 @@ std::vector<uint8_t> expandTokens(const std::vector<Token>& tokens) {
     const size_t length = t.symbol - 253u;
     const size_t distance = size_t{t.distanceField} + 1;
     for (size_t k = 0; k < length; ++k) {
-      // Bytes from before the start read as spaces, as in a fresh window.
       const size_t pos = out.size();
       out.push_back(pos >= distance ? out[pos - distance] : uint8_t{0x20});
     }

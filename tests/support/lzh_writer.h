@@ -1,6 +1,7 @@
 // Test-only LZH stream writer: an MSB-first bit writer, length-limited Huffman
-// code lengths, the block-format pieces of the -lh4- to -lh7- methods, and a
-// complete (greedy hash-chain) encoder built from them.
+// code lengths and the block-format pieces of the -lh4- to -lh7- methods, for
+// blocks made to measure from literals and matches (support/compress.h gives
+// the program's own streams).
 //
 // The low-level pieces write exactly what they are told, without checking that
 // the result is a sensible code, so that tests can hand-craft damaged blocks
@@ -52,7 +53,7 @@ std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths);
 struct LhMethod {
   unsigned positionSymbols;    // 14 for -lh4-/-lh5-, 17 for -lh6-/-lh7-
   unsigned positionCountBits;  // 4 or 5
-  uint32_t maxDistanceField;   // largest distance field the encoder produces
+  uint32_t maxDistanceField;   // largest distance field within the window
 };
 // '4' -> 4 KiB dictionary, '5' -> 8 KiB, '6' -> 32 KiB, '7' -> 64 KiB.
 // Throws std::invalid_argument for other characters.
@@ -61,14 +62,11 @@ LhMethod lhMethod(char methodChar);
 // Alphabet sizes and symbol numbering of the block format.
 constexpr unsigned kCharSymbols = 510;
 constexpr unsigned kPreTreeSymbols = 19;
-constexpr unsigned kMinMatch = 3;
-constexpr unsigned kMaxMatch = 256;
 inline uint16_t matchSymbol(unsigned length) { return static_cast<uint16_t>(length + 253); }
 
-// Position symbol of a distance field (0 -> 0; otherwise its bit length) and
-// the extra bits that follow the symbol.
+// Position symbol of a distance field (0 -> 0; otherwise its bit length);
+// symbol j > 1 is followed by j - 1 extra bits.
 unsigned positionSymbolOf(uint32_t distanceField);
-unsigned positionExtraBits(unsigned positionSymbol);  // symbol 0 and 1: 0; j: j-1
 
 // One length in the pre-tree/position form: 0..6 in three bits; 7 and more as
 // three 1 bits, (length - 7) further 1 bits and a closing 0 bit. Any length can
@@ -132,9 +130,10 @@ struct Token {
 // other multiple of 65536 appear as 0); when negative, tokens.size() is used.
 // An empty `preTree` is derived from the character lengths (single form when
 // one pre-tree symbol is used); an empty `chars` or `positions` code is
-// derived from the tokens. Tokens are coded with the canonical codes of the
-// given lengths. Throws std::invalid_argument when a token needs a code that
-// the block does not have.
+// derived from the tokens' frequencies (single form when at most one symbol
+// is used, trailing zero lengths left out). Tokens are coded with the
+// canonical codes of the given lengths. Throws std::invalid_argument when a
+// token needs a code that the block does not have.
 struct BlockSpec {
   long blockSize = -1;
   CodeSpec preTree;
@@ -144,29 +143,13 @@ struct BlockSpec {
 };
 void writeBlock(BitWriter& out, const BlockSpec& block, char methodChar);
 
-// Code lengths as the encoder chooses them for a set of tokens: a CodeSpec per
-// code (single form when at most one symbol is used, trailing zeros trimmed).
-CodeSpec charCodeFor(const std::vector<Token>& tokens);
-CodeSpec positionCodeFor(const std::vector<Token>& tokens, char methodChar);
-CodeSpec preTreeCodeFor(const CodeSpec& chars);
+// `tokens` as blocks of at most `codesPerBlock` codes (1..65536), each with the
+// codes chosen for its own tokens.
+void writeBlocks(BitWriter& out, const std::vector<Token>& tokens, char methodChar,
+                 size_t codesPerBlock = 65536);
 
-// Splits `data` into literals and matches (greedy, hash chains) within the
-// method's dictionary.
-struct EncodeOptions {
-  size_t maxBlockCodes = 16384;  // codes per block, 1..65536
-  unsigned maxChain = 96;        // hash-chain candidates tried per position
-  bool useMatches = true;        // false: literals only
-};
-std::vector<Token> tokenize(const std::vector<uint8_t>& data, char methodChar,
-                            const EncodeOptions& options = EncodeOptions());
-
-// A complete compressed stream for `data` with method '4', '5', '6' or '7'.
-// Empty data gives an empty stream.
-std::vector<uint8_t> encodeLh(char methodChar, const std::vector<uint8_t>& data);
-std::vector<uint8_t> encodeLh(char methodChar, const std::vector<uint8_t>& data,
-                              const EncodeOptions& options);
-
-// Decodes tokens back to bytes (the reference the encoder tests compare with).
+// The bytes that tokens stand for; matches reaching before the start copy
+// spaces, as from a fresh window.
 std::vector<uint8_t> expandTokens(const std::vector<Token>& tokens);
 
 }  // namespace testkit
