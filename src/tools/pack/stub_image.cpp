@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "tools/image/pe_layout.h"
+#include "tools/image/pe_manifest.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/pack_support.h"
 
