@@ -59,11 +59,18 @@ set(KASUMIRO_STUB_WIN32_SOURCES
 set(KASUMIRO_IMAGE_SOURCES
   src/tools/image/dos_part.cpp
   src/tools/image/file_bytes.cpp
-  src/tools/image/pe_layout.cpp)
+  src/tools/image/pe_image.cpp
+  src/tools/image/pe_layout.cpp
+  src/tools/image/pe_manifest.cpp)
 set(KASUMIRO_PACK_NAMES_SOURCES
   src/tools/pack/member_names.cpp)
 # The kasumiro tool: the runner with its terminal host, and the packer.
 set(KASUMIRO_TOOL_SOURCES
   src/tools/runner/main.cpp
   src/ui/terminal/terminal_host.cpp
-  src/tools/pack/pack.cpp)
+  src/tools/pack/pack_command.cpp
+  src/tools/pack/pack_options.cpp
+  src/tools/pack/input_collector.cpp
+  src/tools/pack/archive_writer.cpp
+  src/tools/pack/stub_image.cpp
+  src/tools/pack/pack_support.cpp)

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tools/image/dos_part.h"
+#include "tools/image/pe_manifest.h"
 
 namespace fs = std::filesystem;
 

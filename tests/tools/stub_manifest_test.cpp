@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/image/pe_layout.h"
+#include "tools/image/pe_manifest.h"
 
 namespace {
 

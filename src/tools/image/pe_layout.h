@@ -3,7 +3,8 @@
 // configuration block at 512, the DOS stub program at 0x4D0), then the PE
 // headers at e_lfanew and the sections moved behind them. Section RVAs and
 // SizeOfImage stay as linked; file offsets, SizeOfHeaders and the checksum
-// are recomputed.
+// are recomputed. The image is read by pe_image; the checksum is shared with
+// the writers that change an image after its layout.
 #pragma once
 
 #include <cstddef>
@@ -42,14 +43,3 @@ uint32_t peImageChecksum(const uint8_t* image, size_t size, size_t checksumOffse
 // leaves out empty.
 bool layoutStubImage(const std::vector<uint8_t>& linkedPe, std::vector<uint8_t>& out,
                      std::string& error, const LayoutOptions& options = LayoutOptions());
-
-// Rewrites, in place, the execution level that the image's application
-// manifest (resource RT_MANIFEST, id 1) requests: "requireAdministrator" for
-// a self-extracting file that must run elevated, "asInvoker" to undo it.
-// The manifest keeps its length: the new level has to fit where the old one
-// and the blanks behind it stand (the stub's manifest leaves that room).
-// The checksum is recomputed over the whole image, an appended archive
-// included. On any problem (no such manifest, no level in it, no room)
-// returns false with a description in error and leaves image unchanged.
-bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& level,
-                               std::string& error);

@@ -24,7 +24,7 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
-#include "tools/pack/pack.h"
+#include "tools/pack/pack_command.h"
 #include "ui/terminal/terminal_host.h"
 
 namespace {

@@ -1,0 +1,66 @@
+// What goes into the archive, found and checked before anything is written:
+// the PATH arguments with everything under them in byte order, their member
+// names (CP932, refused when the stub could not create them), the notice
+// text, and the archive that --from wraps.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pack {
+
+struct CollectSettings {
+  std::string base;           // -C: the PATHs are relative to it
+  bool followLinks = false;   // -L: symbolic links are followed, not left out
+  bool skipBadNames = false;  // names the stub cannot create are left out, not refused
+};
+
+// A file or folder that goes in.
+struct Input {
+  std::string native;  // the path to open
+  std::string member;  // CP932, '/' between components
+  bool directory;
+  struct stat st;
+};
+
+class InputCollector {
+ public:
+  explicit InputCollector(const CollectSettings& settings) : settings_(settings) {}
+
+  // The file at path, when there is one, is never taken in (it is the
+  // output that is about to be replaced).
+  void leaveOut(const std::string& path);
+  // Takes in a PATH argument and everything under it. False (reported) when
+  // the argument cannot be a member's name; the other problems are
+  // reported as they are met and make complete() false.
+  bool addArgument(const std::string& path);
+  // Everything could be read and every name was admitted (or left out with
+  // --skip-bad-names).
+  bool complete() const { return !failed_ && !badNames_; }
+  const std::vector<Input>& inputs() const { return inputs_; }
+
+ private:
+  bool admit(const std::string& utf8Member, bool directory, std::string& cp932);
+  void add(const std::string& native, const std::string& member);
+
+  const CollectSettings settings_;
+  std::vector<Input> inputs_;
+  std::set<std::pair<dev_t, ino_t>> openDirectories_;  // loops through links
+  struct stat leftOut_ {};
+  bool leavesOut_ = false;
+  bool failed_ = false;    // something could not be read: stop
+  bool badNames_ = false;  // names refused: all are reported, then stop
+};
+
+// The notice text (UTF-8 in the file) in CP932, and the file's status.
+bool readNotice(const std::string& path, std::string& cp932, struct stat& st);
+
+// Looks like the start of an LZH archive: a member header or the end marker.
+bool looksLikeArchive(const std::string& path);
+
+}  // namespace pack
