@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && !defined(LZH_COMPACT)
+#if defined(__x86_64__) && !defined(LZH_CRC_TABLES_ONLY)
 #include <immintrin.h>
 #define LZH_CRC_CARRYLESS 1
 #endif
@@ -36,11 +36,7 @@ constexpr CrcTable kArcTable = buildTable(CRC16_POLYNOMIAL);
 }  // namespace
 
 void makeCrcTable(CrcTable& table, uint16_t polynomial) {
-#if defined(LZH_COMPACT)
-  fillSlices(table, polynomial, 1);  // the byte-wise update reads no other slice
-#else
   fillSlices(table, polynomial, CRC_SLICES);
-#endif
 }
 
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data,
@@ -127,15 +123,11 @@ __attribute__((target("pclmul,sse2"))) uint16_t updateCrcCarryless(const CrcTabl
 #endif
 
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length) {
-#if defined(LZH_COMPACT)
-  return updateCrcBytewise(table, crc, data, length);
-#else
 #if defined(LZH_CRC_CARRYLESS)
   if (length >= 64 && __builtin_cpu_supports("pclmul"))
     return updateCrcCarryless(table, crc, data, length);
 #endif
   return updateCrcSliced(table, crc, data, length);
-#endif
 }
 
 uint16_t crc16Update(uint16_t crc, const uint8_t* data, size_t length) {
