@@ -9,10 +9,6 @@ set(KASUMIRO_LZH_SOURCES
   src/lzh/bit_input.cpp
   src/lzh/huffman_table.cpp
   src/lzh/block_decoder.cpp)
-# The codec as the Windows stub compiles it: the CRC by its tables alone
-# (the stub asks the processor nothing). Also for the native tests and
-# benchmarks of that configuration.
-set(KASUMIRO_STUB_CODEC_DEFINITIONS LZH_CRC_TABLES_ONLY)
 # The encoder and header writer: host tools only, never the stub.
 set(KASUMIRO_LZH_ENCODER_SOURCES
   src/lzh/huffman_builder.cpp

@@ -14,8 +14,7 @@ set(KASUMIRO_STUB_SOURCES
 
 add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)
-target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500
-  ${KASUMIRO_STUB_CODEC_DEFINITIONS})
+target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
 
 # Options for size, used to compile and again to link (link-time
 # optimisation lets the linker drop and fold across the core and the user

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && !defined(LZH_CRC_TABLES_ONLY)
+#if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define LZH_CRC_CARRYLESS 1
 #endif
@@ -122,10 +123,27 @@ __attribute__((target("pclmul,sse2"))) uint16_t updateCrcCarryless(const CrcTabl
 }  // namespace
 #endif
 
+#if defined(LZH_CRC_CARRYLESS)
+namespace {
+
+// Asked of the processor itself, once: the stub has no C runtime to set up
+// the compiler's own record of the processor's features. 0: not asked yet.
+int carrylessState;
+
+bool hasCarryless() {
+  if (carrylessState == 0) {
+    unsigned a, b, c, d;
+    carrylessState = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_PCLMUL) ? 1 : -1;
+  }
+  return carrylessState > 0;
+}
+
+}  // namespace
+#endif
+
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length) {
 #if defined(LZH_CRC_CARRYLESS)
-  if (length >= 64 && __builtin_cpu_supports("pclmul"))
-    return updateCrcCarryless(table, crc, data, length);
+  if (length >= 64 && hasCarryless()) return updateCrcCarryless(table, crc, data, length);
 #endif
   return updateCrcSliced(table, crc, data, length);
 }

@@ -21,10 +21,9 @@ struct CrcTable {
 void makeCrcTable(CrcTable& table, uint16_t polynomial);
 
 // Continues crc over length bytes with the table, eight bytes per step (of
-// polynomial 0xA001 where the processor multiplies without carries: long
-// runs are folded that way and only their last 16 bytes go through the
-// table). LZH_CRC_TABLES_ONLY (the stub, which does not ask the processor
-// what it has) keeps to the tables. All give the same value.
+// polynomial 0xA001 where an x86-64 processor multiplies without carries:
+// long runs are folded that way and only their last 16 bytes go through the
+// table). All give the same value.
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
 uint16_t updateCrcSliced(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
