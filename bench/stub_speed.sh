@@ -67,7 +67,8 @@ if [[ -n ${STUB_SPEED_UNDER_XVFB:-} ]]; then
   driver=$BUILD/stub-$ARCH/kasumiro-wine-driver.exe
   winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
   mkdir -p "$WINEPREFIX"
-  "$(dirname "$WINE64")/wineserver" -p
+  # A server that is up already (another run in this prefix) is used as it is.
+  "$(dirname "$WINE64")/wineserver" -p 2>/dev/null || true
   trap '"$(dirname "$WINE64")/wineserver" -k >/dev/null 2>&1 || true' EXIT
   if [[ ! -d $WINEPREFIX/drive_c ]]; then
     echo "stub_speed: making the Wine prefix $WINEPREFIX" >&2
@@ -174,8 +175,8 @@ if [[ " $PARTS " == *" wine "* ]]; then
   # inode), concatenated and cut to LIBS_MIB.
   echo "stub_speed: the corpus (the twelve largest shared libraries, $LIBS_MIB MiB at most):" >&2
   find /usr/lib -type f -name '*.so*' -size +1M -printf '%s %i %p\n' 2>/dev/null |
-    sort -k1,1nr -k3 | awk '!seen[$2]++' | head -12 | cut -d' ' -f3- | tee "$WORK/libs.list" |
-    sed 's/^/  /' >&2
+    sort -k1,1nr -k3 | awk '!seen[$2]++ && n++ < 12' | cut -d' ' -f3- >"$WORK/libs.list" || true
+  sed 's/^/  /' "$WORK/libs.list" >&2
   # (cat ends on a broken pipe once head has its bytes.)
   { xargs -d '\n' cat <"$WORK/libs.list" 2>/dev/null || true; } | head -c $((LIBS_MIB * 1048576)) \
     >"$WORK/src/lh7.bin"
@@ -199,7 +200,7 @@ if [[ " $PARTS " == *" wine "* ]]; then
   wrap=()
   [[ $ARCH == i686 ]] && wrap=("$REPO/scripts/with-i386")
   STUB_SPEED_UNDER_XVFB=1 STUB_SPEED_WORK=$WORK RUNS=$RUNS ARCH=$ARCH WINE64=$WINE64 WINE32=$WINE32 \
-    "${wrap[@]}" xvfb-run -a -s "-screen 0 1024x768x24" bash "$0"
+    "${wrap[@]}" xvfb-run -a -s "-screen 0 1024x768x24" bash "$REPO/bench/stub_speed.sh"
   exec 9>&-
 fi
 
