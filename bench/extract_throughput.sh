@@ -17,7 +17,9 @@
 # default $TMPDIR or /tmp: pick the disk to measure), BENCH_CACHE (a
 # directory that keeps the sources and archives between runs; they are
 # remade when missing), KASUMIRO (a runner binary to measure instead of
-# building the release preset).
+# building the release preset), KASUMIRO_ALT (a second runner to measure
+# beside it, e.g. one built with the stub's codec configuration by
+# bench/stub_speed.sh), PEERS (the other tools; default "bsdtar 7z lhasa").
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -223,6 +225,7 @@ extract_once() {
   local -a cmd
   case $tool in
     kasumiro) cmd=("$KASUMIRO" x -y "$archive.exe" "$dest") ;;
+    kasumiro-alt) cmd=("$KASUMIRO_ALT" x -y "$archive.exe" "$dest") ;;
     lhasa) mkdir "$dest"; cmd=(lhasa "xqw=$dest" "$archive.lzh") ;;
     bsdtar) mkdir "$dest"; cmd=(bsdtar -xf "$archive.lzh" -C "$dest") ;;
     7z) cmd=(7z x -y -bd "-o$dest" "$archive.lzh") ;;
@@ -243,11 +246,15 @@ extract_once() {
 median() { sort -g | sed -n "$(((RUNS + 1) / 2))p"; }
 
 TOOLS=(kasumiro)
-for peer in bsdtar 7z lhasa; do
+if [[ -n ${KASUMIRO_ALT:-} ]]; then
+  [[ -x $KASUMIRO_ALT ]] || die "KASUMIRO_ALT: no program at $KASUMIRO_ALT"
+  TOOLS+=(kasumiro-alt)
+fi
+for peer in ${PEERS-bsdtar 7z lhasa}; do
   if have "$peer"; then TOOLS+=("$peer"); else echo "note: $peer not installed, skipped" >&2; fi
 done
 
-declare -A LABEL=([kasumiro]="kasumiro x -y (sfx)" [lhasa]="lhasa x" [bsdtar]="bsdtar -xf" [7z]="7z x")
+declare -A LABEL=([kasumiro]="kasumiro x -y (sfx)" [kasumiro-alt]="KASUMIRO_ALT x -y" [lhasa]="lhasa x" [bsdtar]="bsdtar -xf" [7z]="7z x")
 declare -A WALL CPU RSS BYTES FILES
 
 for corpus in $CORPORA; do
@@ -306,4 +313,10 @@ for corpus in $CORPORA; do
         }'
     done
   done
+  if [[ -n ${KASUMIRO_ALT:-} ]]; then
+    for method in lh5 lh7; do
+      awk -v m="$method" -v alt="${CPU[$corpus,$method,kasumiro-alt]}" -v base="${CPU[$corpus,$method,kasumiro]}" \
+        'BEGIN { printf "%-6s KASUMIRO_ALT CPU / kasumiro CPU: %s\n", m, (base > 0 ? sprintf("%.2f", alt / base) : "-") }'
+    done
+  fi
 done

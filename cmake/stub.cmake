@@ -14,8 +14,7 @@ set(KASUMIRO_STUB_SOURCES
 
 add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
 target_include_directories(kasumiro-stub-linked PRIVATE src)
-# LZH_COMPACT: the codec in its small form (same output, less code).
-target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500 LZH_COMPACT)
+target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
 
 # Options for size, used to compile and again to link (link-time
 # optimisation lets the linker drop and fold across the core and the user
@@ -35,7 +34,7 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # make the code a tenth smaller. Probes matter only for frames of a page
   # or more, which the build refuses instead. The Win32 calls need no more
   # than 4-byte stack alignment.
-  list(APPEND KASUMIRO_STUB_OPTIONS -march=i386 -mtune=generic -mno-stack-arg-probe
+  list(APPEND KASUMIRO_STUB_OPTIONS -march=i686 -mtune=generic -mno-stack-arg-probe
     -fomit-frame-pointer -mpreferred-stack-boundary=2 -Werror=frame-larger-than=4000)
 else()
   set(KASUMIRO_ENTRY kasumiroEntry)

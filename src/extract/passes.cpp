@@ -281,6 +281,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   sfxState.mainWindow = window;
   sfxState.abortFlag = 0;
   sfxState.progress.done = 0;
+  sfxState.progress.shown = 0;
   PassTarget target{};
   target.overwriteAll = (sfxState.config.flags & FLAG_OVERWRITE) != 0;
   platformForgetCheckedDirectories();
@@ -333,6 +334,7 @@ bool runTestPass(HostWindow window) {
   sfxState.mainWindow = window;
   sfxState.abortFlag = 0;
   sfxState.progress.done = 0;
+  sfxState.progress.shown = 0;
   if (!openArchive()) return false;
   while (!sfxState.abortFlag && readEntryHeader() == HEADER_OK) testMember();
   closeArchive();

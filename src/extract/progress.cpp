@@ -17,7 +17,14 @@ unsigned progressPercent(uint64_t done, uint64_t total) {
 }
 
 bool reportProgress(uint64_t done, uint64_t total) {
-  hostSendCommand(sfxState.mainWindow, CMD_PROGRESS, progressPercent(done, total));
+  // The bar moves by whole percents: a window that leaves the percentage as
+  // it was sends the dialog nothing (each message to it is a round of calls
+  // into the window system, under Wine many).
+  const unsigned percent = progressPercent(done, total);
+  if (percent + 1 != sfxState.progress.shown) {
+    sfxState.progress.shown = percent + 1;
+    hostSendCommand(sfxState.mainWindow, CMD_PROGRESS, percent);
+  }
   pumpMessages(sfxState.mainWindow);
   return sfxState.cancelRequested != 1;
 }

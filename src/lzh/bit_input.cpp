@@ -58,15 +58,6 @@ void BitInput::refillSlow() {
   loadWord();
 }
 
-#if defined(LZH_COMPACT)
-void BitInput::refill() {
-  if (canLoadWord())
-    loadWord();
-  else
-    refillSlow();
-}
-#endif
-
 bool BitInput::withinMargin() const {
   if (compressedRemaining != 0 && status == LZH_OK) return true;
   // Bits consumed beyond the end of the member's data (negative: before it).

@@ -76,18 +76,13 @@ struct BitInput {
 
   // True while a word can be loaded from the member's data in the buffer.
   bool canLoadWord() const { return end - next >= static_cast<ptrdiff_t>(sizeof(BitWord)); }
-  // Tops up bitBuffer to at least REFILL_BITS valid bits. Out of line in the
-  // compact build, where size matters more than a call.
-#if defined(LZH_COMPACT)
-  void refill();
-#else
+  // Tops up bitBuffer to at least REFILL_BITS valid bits.
   void refill() {
     if (canLoadWord())
       loadWord();
     else
       refillSlow();
   }
-#endif
   // Takes the next bytes of the buffer into bitBuffer; needs canLoadWord(),
   // or the zero padding behind the data.
   void loadWord() {

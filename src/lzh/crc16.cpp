@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && !defined(LZH_COMPACT)
+#if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define LZH_CRC_CARRYLESS 1
 #endif
@@ -36,11 +37,7 @@ constexpr CrcTable kArcTable = buildTable(CRC16_POLYNOMIAL);
 }  // namespace
 
 void makeCrcTable(CrcTable& table, uint16_t polynomial) {
-#if defined(LZH_COMPACT)
-  fillSlices(table, polynomial, 1);  // the byte-wise update reads no other slice
-#else
   fillSlices(table, polynomial, CRC_SLICES);
-#endif
 }
 
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data,
@@ -126,16 +123,29 @@ __attribute__((target("pclmul,sse2"))) uint16_t updateCrcCarryless(const CrcTabl
 }  // namespace
 #endif
 
-uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length) {
-#if defined(LZH_COMPACT)
-  return updateCrcBytewise(table, crc, data, length);
-#else
 #if defined(LZH_CRC_CARRYLESS)
-  if (length >= 64 && __builtin_cpu_supports("pclmul"))
-    return updateCrcCarryless(table, crc, data, length);
+namespace {
+
+// Asked of the processor itself, once: the stub has no C runtime to set up
+// the compiler's own record of the processor's features. 0: not asked yet.
+int carrylessState;
+
+bool hasCarryless() {
+  if (carrylessState == 0) {
+    unsigned a, b, c, d;
+    carrylessState = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_PCLMUL) ? 1 : -1;
+  }
+  return carrylessState > 0;
+}
+
+}  // namespace
+#endif
+
+uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length) {
+#if defined(LZH_CRC_CARRYLESS)
+  if (length >= 64 && hasCarryless()) return updateCrcCarryless(table, crc, data, length);
 #endif
   return updateCrcSliced(table, crc, data, length);
-#endif
 }
 
 uint16_t crc16Update(uint16_t crc, const uint8_t* data, size_t length) {

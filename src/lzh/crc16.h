@@ -17,15 +17,13 @@ struct CrcTable {
   uint16_t entry[CRC_SLICES][256];
 };
 
-// Fills the slices; the compact build fills slice 0 only, which is all its
-// update reads.
+// Fills the slices.
 void makeCrcTable(CrcTable& table, uint16_t polynomial);
 
-// Continues crc over length bytes with the table (of polynomial 0xA001
-// where the processor multiplies without carries: long runs are folded that
-// way and only their last 16 bytes go through the table). The compact build
-// (the stub) takes one byte at a time with slice 0 alone. All give the same
-// value.
+// Continues crc over length bytes with the table, eight bytes per step (of
+// polynomial 0xA001 where an x86-64 processor multiplies without carries:
+// long runs are folded that way and only their last 16 bytes go through the
+// table). All give the same value.
 uint16_t updateCrc(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
 uint16_t updateCrcBytewise(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);
 uint16_t updateCrcSliced(const CrcTable& table, uint16_t crc, const uint8_t* data, size_t length);

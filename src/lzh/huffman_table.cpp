@@ -58,7 +58,6 @@ bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
     const uint32_t next = start[len] + weight[len];
     if (len <= tableBits) {
       const uint16_t entry = tableEntry(static_cast<unsigned>(s), static_cast<unsigned>(len));
-#if !defined(LZH_COMPACT)
       // A code's span is a power of two: four entries per store from 4 up.
       if (next - start[len] >= 4) {
         const uint64_t four = entry * 0x0001000100010001ull;
@@ -66,7 +65,6 @@ bool makeHuffmanTable(int symbolCount, const uint8_t* codeLengths, int tableBits
         start[len] = next;
         continue;
       }
-#endif
       for (uint32_t k = start[len]; k < next; ++k) table[k] = entry;
     } else {
       uint16_t* cursor = &table[start[len] >> jut];

@@ -19,6 +19,7 @@ constexpr int HEADER_BLOCK_SIZE = 65536;
 struct ProgressCounter {
   uint64_t done;
   uint64_t total;
+  unsigned shown;  // the percentage last sent to the window, plus one (0: none yet)
 };
 
 // The member header being processed (see extract/entry_header.h).

@@ -30,5 +30,6 @@ int hostAskOverwrite(HostWindow owner, const char* path, const char* caption);
 void hostSetItemText(HostWindow window, int id, const char* text);
 // Sends a command synchronously to window (CMD_PROGRESS with the percentage).
 void hostSendCommand(HostWindow window, int command, intptr_t value);
-// Drains the thread's message queue without waiting.
+// Drains the thread's message queue without waiting (the Win32 host at most
+// every 20 ms: a call sooner after the last returns at once).
 void hostPumpMessages(HostWindow dialog);

@@ -1,10 +1,13 @@
-// Progress percentages.
-#include "extract/progress.h"
-
+// Progress percentages and their reports.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
+#include <vector>
+
+#include "extract/progress.h"
+#include "startup/sfx_state.h"
+#include "support/scripted_host.h"
 
 namespace {
 
@@ -30,6 +33,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgressPercentTest,
                                            PercentCase{(10ULL << 32) - 1, 10ULL << 32, 99},
                                            PercentCase{UINT64_MAX / 100, UINT64_MAX, 0},
                                            PercentCase{UINT64_MAX, UINT64_MAX, 100}));
+
+TEST(ReportProgressTest, SendsEachPercentageOnceAndPumpsAtEveryReport) {
+  scriptedHost.reset();
+  sfxState.progress = ProgressCounter{};
+  sfxState.cancelRequested = 0;
+  for (uint64_t done : {0, 0, 10, 20, 1000, 1009, 2000, 1999, 10000, 10000})
+    EXPECT_TRUE(reportProgress(done, 10000));
+  EXPECT_EQ(scriptedHost.progress, (std::vector<int>{0, 10, 20, 19, 100}));
+  EXPECT_EQ(scriptedHost.pumps, 10);
+  sfxState.cancelRequested = 1;
+  EXPECT_FALSE(reportProgress(10000, 10000));
+  sfxState.cancelRequested = 0;
+}
 
 }  // namespace
 

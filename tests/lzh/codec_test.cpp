@@ -1,7 +1,7 @@
 // The decoder through its own interface: a source, a sink and a status. The
-// same tests run against the codec as the runner has it and, in a test
-// program of their own, as the i686 stub has it (LZH_COMPACT with a 32-bit
-// look-ahead): both must give the same bytes and the same verdicts.
+// same tests run against the codec with a 64-bit look-ahead and, in a test
+// program of their own, with the 32-bit one of the i686 stub (LZH_WORD32):
+// both must give the same bytes and the same verdicts.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -37,6 +37,9 @@
 //   acp CODEPAGE                     the driver's ANSI code page (which the
 //                                    programs it starts inherit) is CODEPAGE
 //   echo TEXT                        print TEXT
+//   clock                            print "clock MS": a monotonic time in
+//                                    milliseconds, for timing the steps
+//                                    between two clocks (bench/stub_speed.sh)
 // windows.h comes before the other Win32 headers.
 // clang-format off
 #include <windows.h>
@@ -351,6 +354,13 @@ void Driver::run(const Step& step) {
   const std::string& c = step.command;
   if (c == "echo") {
     return;
+  } else if (c == "clock") {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    std::printf("clock %.3f\n", static_cast<double>(now.QuadPart) * 1000.0 /
+                                    static_cast<double>(frequency.QuadPart));
+    std::fflush(stdout);
   } else if (c == "acp") {
     if (GetACP() != static_cast<UINT>(std::atoi(step.arg(0).c_str())))
       fail("the ANSI code page is " + std::to_string(GetACP()));

@@ -67,6 +67,14 @@ void hostSendCommand(HostWindow window, int command, intptr_t value) {
 }
 
 void hostPumpMessages(HostWindow dialog) {
+  // The passes call this for every window of output and every member: far
+  // more often than a person can see or click, and each PeekMessage is a
+  // request to the window system (under Wine to its server, about as
+  // costly as writing the window). Every 20 ms keeps the dialog as lively.
+  static DWORD lastPump;
+  const DWORD now = GetTickCount();
+  if (now - lastPump < 20) return;
+  lastPump = now;
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (dialog && IsDialogMessageW(static_cast<HWND>(dialog), &message)) continue;
