@@ -29,6 +29,7 @@ set(KASUMIRO_CORE_SOURCES
   src/extract/output_sink.cpp
   src/extract/passes.cpp
   src/extract/post_command.cpp
+  src/extract/temp_folder.cpp
   src/extract/running_crc.cpp
   src/extract/progress.cpp
   src/extract/member_data.cpp)

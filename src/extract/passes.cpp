@@ -102,7 +102,8 @@ static void runNotice() {
     reportImageError(MSG_ARCHIVE_BROKEN);
     return;
   }
-  if (!hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
+  if (!sfxState.silent &&
+      !hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
     sfxState.abortFlag = 1;
 }
 
@@ -208,7 +209,9 @@ static bool extractFile(PassTarget& target) {
   uint32_t existing = platformGetAttributes(path);
   if (existing != PLATFORM_INVALID_ATTRIBUTES) {
     if (!target.overwriteAll) {
-      int answer = hostAskOverwrite(sfxState.mainWindow, path, sfxState.config.title);
+      const int answer = sfxState.silent
+                             ? ANSWER_NO
+                             : hostAskOverwrite(sfxState.mainWindow, path, sfxState.config.title);
       if (answer == ANSWER_CANCEL) {
         sfxState.abortFlag = 1;
         return false;

@@ -14,9 +14,9 @@ static void expandCommandPart(const char* text, char* destination, int size) {
   expandPathVariables(expanded, destination, sfxState.extractDir, size);
 }
 
-void runPostCommand() {
+static CommandOutcome startCommand(uint32_t* exitCode) {
   SfxConfig& config = sfxState.config;
-  if (!sfxState.autoRun || !config.runCommand[0] || sfxState.abortFlag) return;
+  if (!sfxState.autoRun || !config.runCommand[0] || sfxState.abortFlag) return COMMAND_NOT_RUN;
   // The command is split into program and arguments before anything is
   // expanded: a blank in the destination (in %ExtractDir%) must never
   // change which program starts.
@@ -26,6 +26,14 @@ void runPostCommand() {
   char* expandedArguments = sfxState.messageBuffer + MESSAGE_BUFFER_SIZE / 2;
   expandCommandPart(arguments, expandedArguments, MESSAGE_BUFFER_SIZE / 2);
   expandCommandPart(program, expandedProgram, MESSAGE_BUFFER_SIZE / 2);
-  platformStartCommand(sfxState.mainWindow, expandedProgram, expandedArguments,
-                       sfxState.extractDir);
+  return platformStartCommand(sfxState.mainWindow, expandedProgram, expandedArguments,
+                              sfxState.extractDir, exitCode)
+             ? COMMAND_ENDED
+             : COMMAND_NOT_STARTED;
 }
+
+void runPostCommand() {
+  if (!(sfxState.config.flags & COMMAND_WAITED_FOR)) startCommand(nullptr);
+}
+
+CommandOutcome runCommandAndWait(uint32_t* exitCode) { return startCommand(exitCode); }

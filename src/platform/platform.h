@@ -91,6 +91,19 @@ bool platformHasDeviceNames();
 // cut to size - 1 bytes. Returns the length, 0 when the id is unknown.
 int platformLoadString(unsigned id, char* buffer, int size);
 // Starts program with its argument string (may be empty: none is given) in
-// directory, as the shell would. The result is not reported.
-void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
-                          const char* directory);
+// directory, as the shell would. With exitCode, waits for the program to end
+// and stores its exit code there (0 when the shell handed the work to a
+// program that was running already, which leaves nothing to wait for).
+// False when it could not be started.
+bool platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
+                          const char* directory, uint32_t* exitCode = nullptr);
+
+// --- the temporary folder of a run -----------------------------------------
+// Creates a new directory at path for the program alone, false when
+// anything is there already: others cannot write into it (when the process
+// is elevated, neither can the user's unelevated programs), and it cannot
+// be moved or replaced until platformRemoveTree removes it.
+bool platformCreatePrivateDirectory(const char* path);
+// Removes the directory at path and everything in it. A link found inside
+// is removed itself, never followed. False when something stayed.
+bool platformRemoveTree(const char* path);

@@ -30,7 +30,7 @@ char* quotePathIfSpaced(const char* path, char* destination, int size) {
   return destination;
 }
 
-bool loadConfig(const char* commandTail) {
+bool loadConfig(const char* destination, uint32_t addedFlags) {
   SfxConfig& config = sfxState.config;
   std::memset(&config, 0, sizeof config);
 
@@ -53,9 +53,11 @@ bool loadConfig(const char* commandTail) {
 
   if (!config.title[0])
     copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
-  // The tail replaces the stored directory; it is cut to the field's 255 bytes.
-  if (commandTail && commandTail[0])
-    copyTextBounded(config.defaultDir, commandTail, sizeof config.defaultDir);
+  config.flags |= addedFlags;
+  // The destination replaces the stored directory; it is cut to the field's
+  // 255 bytes.
+  if (destination && destination[0])
+    copyTextBounded(config.defaultDir, destination, sizeof config.defaultDir);
 
   char work[260];
   if (config.defaultDir[0]) {

@@ -10,6 +10,13 @@ constexpr uint32_t CONFIG_BLOCK_SIZE = 717;
 
 constexpr uint32_t FLAG_RESTORE_ATTRIBUTES = 1u << 0;
 constexpr uint32_t FLAG_OVERWRITE = 1u << 1;
+// Readers that know only the two bits above ignore the others: an older
+// stub runs a file with these as if it had neither.
+// The program waits for the command and ends with its exit code.
+constexpr uint32_t FLAG_WAIT_FOR_COMMAND = 1u << 2;
+// The program extracts into a new folder of its own under the temporary
+// folder, starts the command there, waits for it and removes the folder.
+constexpr uint32_t FLAG_TEMP_FOLDER = 1u << 3;
 
 #pragma pack(push, 1)
 struct SfxConfig {

@@ -37,6 +37,7 @@ void formatMessage(char* destination, int size, const char* format, const char* 
 }
 
 void reportFileError(const char* message, const char* path) {
+  if (sfxState.silent) return;
   formatMessage(sfxState.messageBuffer, MESSAGE_BUFFER_SIZE, "\"%s\" %s", path, message);
   hostErrorBox(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title);
 }

@@ -14,7 +14,8 @@ constexpr int MESSAGE_TEXT_SIZE = 256;
 const char* loadMessage(int id);
 
 // Shows "\"path\" message" in an error box owned by mainWindow, captioned
-// with the configured title. Only reports; callers decide what ends.
+// with the configured title (nothing in a silent run). Only reports;
+// callers decide what ends.
 void reportFileError(const char* message, const char* path);
 
 // The failure of a pass that lies in the image itself: the message with

@@ -60,6 +60,10 @@ struct SfxState {
   FileHandle outputFile;
   uint16_t runningCrc;
   int noticeCaptured;
+  // An unattended run (/S): no box and no question. The notice counts as
+  // accepted, an existing file is kept unless overwriting is on, and a
+  // failure ends the pass without a word.
+  int silent;
   EntryHeader entry;
   // Fixed storage for the current member's header: no allocation per member.
   uint8_t headerBlock[HEADER_BLOCK_SIZE];

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "extract/passes.h"
+#include "extract/post_command.h"
+#include "extract/temp_folder.h"
 #include "paths/path_strings.h"
 #include "startup/sfx_state.h"
 
@@ -37,8 +40,38 @@ OptionBoxes optionsFromState() {
 }
 
 void applyOptions(const OptionBoxes& boxes) {
-  sfxState.config.flags = (boxes.restoreAttributes ? FLAG_RESTORE_ATTRIBUTES : 0) |
+  const uint32_t others = sfxState.config.flags & ~(FLAG_RESTORE_ATTRIBUTES | FLAG_OVERWRITE);
+  sfxState.config.flags = others | (boxes.restoreAttributes ? FLAG_RESTORE_ATTRIBUTES : 0) |
                           (boxes.overwrite ? FLAG_OVERWRITE : 0);
   sfxState.autoRun = boxes.autoRun ? 1 : 0;
   sfxState.noFolders = boxes.noFolders ? 1 : 0;
+}
+
+int extractAndRun(int (*mainDialog)()) {
+  const uint32_t flags = sfxState.config.flags;
+  const bool temporary = (flags & FLAG_TEMP_FOLDER) != 0;
+  const int extracted = sfxState.silent ? EXIT_NOTHING_DONE : EXIT_EXTRACTED;
+  if (temporary
+          ? !makeTempFolder()
+          : sfxState.silent && !acceptDestination(sfxState.config.defaultDir, sfxState.extractDir))
+    return EXIT_FAILED;
+  int result;
+  if (sfxState.silent) {
+    sfxState.progress.total = 0;
+    result = runExtraction(nullptr, MODE_SCAN) && runExtraction(nullptr, MODE_EXTRACT)
+                 ? extracted
+                 : EXIT_FAILED;
+  } else {
+    result = mainDialog();
+  }
+  if (result == extracted && (flags & COMMAND_WAITED_FOR)) {
+    // The dialog is gone: the command has no owner window.
+    sfxState.mainWindow = nullptr;
+    uint32_t code = 0;
+    const CommandOutcome outcome = runCommandAndWait(&code);
+    if (outcome == COMMAND_ENDED) result = static_cast<int>(code);
+    if (outcome == COMMAND_NOT_STARTED) result = EXIT_FAILED;
+  }
+  if (temporary) removeTempFolder();
+  return result;
 }

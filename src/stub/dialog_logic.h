@@ -1,6 +1,7 @@
 // The rules of the stub's dialogs that do not need a window: which
-// destination the main dialog accepts and how the options map to check
-// boxes. Portable, so that the tests run them natively.
+// destination the main dialog accepts, how the options map to check boxes,
+// and the run from the notice on (silent, in a temporary folder, waiting
+// for the command). Portable, so that the tests run them natively.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +22,21 @@ struct OptionBoxes {
 
 // The check boxes as the options dialog shows them for the current state.
 OptionBoxes optionsFromState();
-// OK: the boxes become the state; flags keep no other bit.
+// OK: the boxes become the state; the flags that no box shows stay.
 void applyOptions(const OptionBoxes& boxes);
+
+// Exit codes. Interactive: 0 when nothing was extracted (cancelled,
+// declined, a start-up failure), 1 when everything was, 2 when the Scan or
+// Extract pass failed. Silent: 0 when everything was extracted, 2 for any
+// failure. A command that is waited for gives its own exit code instead of
+// the success, and EXIT_FAILED when it cannot be started.
+constexpr int EXIT_NOTHING_DONE = 0;
+constexpr int EXIT_EXTRACTED = 1;
+constexpr int EXIT_FAILED = 2;
+
+// The run after the Notice pass: the destination (a new temporary folder
+// with --temp, else the configured or /D= one when silent, else the main
+// dialog's), the Scan and Extract passes (by mainDialog, which returns the
+// interactive exit code, unless silent), the command when it is waited for,
+// and the temporary folder removed. Returns the exit code.
+int extractAndRun(int (*mainDialog)());

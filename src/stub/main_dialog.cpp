@@ -30,6 +30,12 @@ static void initialise(HWND dialog) {
   centerWindow(dialog);
   sfxState.extracting = 0;
   sfxState.cancelRequested = 0;
+  // The folder of a --temp run is the program's own: nothing to ask, the
+  // extraction starts as soon as the dialog shows.
+  if (config.flags & FLAG_TEMP_FOLDER) {
+    setItemText(dialog, IDC_DIRECTORY, sfxState.extractDir);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  }
 }
 
 static BOOL extract(HWND dialog) {
@@ -38,7 +44,8 @@ static BOOL extract(HWND dialog) {
   // rather than read short.
   char* text = sfxState.messageBuffer;
   getItemText(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
-  if (!acceptDestination(text, sfxState.extractDir)) {
+  if (!(sfxState.config.flags & FLAG_TEMP_FOLDER) &&
+      !acceptDestination(text, sfxState.extractDir)) {
     defaultTitleErrorBox(dialog, MSG_FULL_PATH_REQUIRED);
     return FALSE;
   }

@@ -10,27 +10,45 @@
 #include "startup/messages.h"
 #include "startup/program_start.h"
 #include "startup/sfx_state.h"
+#include "stub/dialog_logic.h"
 #include "stub/resource.h"
 #include "stub/stub.h"
+
+static int showMainDialog() {
+  return static_cast<int>(dialogBox(IDD_MAIN, nullptr, mainDialogProc));
+}
 
 int programMain(HINSTANCE instance, const char* commandTail) {
   sfxState.instance = instance;
   sfxState.archiveFile = INVALID_HANDLE_VALUE;
   sfxState.outputFile = INVALID_HANDLE_VALUE;
   InitCommonControls();
+  const StartSwitches switches = parseStartSwitches(commandTail);
+  const int silent = sfxState.silent = switches.silent;
+  // What a run that ends before the passes returns.
+  const int stopped = silent ? EXIT_FAILED : EXIT_NOTHING_DONE;
   // The configured title is not known yet: start-up errors use the default.
+  int message = 0;
   DWORD version = GetVersion();
   if (!isSupportedWindows(version) || !win32HasWideCalls(version)) {
-    defaultTitleErrorBox(nullptr, MSG_NEEDS_WIN95);
-    return 0;
+    message = MSG_NEEDS_WIN95;
+  } else if (switches.action != START_RUN) {
+    // Asked for with /?, the list is shown even in a silent run.
+    if (!silent || switches.action == START_SHOW_HELP)
+      defaultTitleErrorBox(nullptr, MSG_SWITCHES,
+                           switches.action == START_SHOW_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
+    return switches.action == START_SHOW_HELP ? EXIT_NOTHING_DONE : EXIT_FAILED;
+  } else {
+    win32ModulePath(instance, sfxState.selfPath, SELF_PATH_SIZE);
+    if (!loadConfig(switches.destination, switches.overwrite ? FLAG_OVERWRITE : 0))
+      message = MSG_ARCHIVE_BROKEN;
   }
-  win32ModulePath(instance, sfxState.selfPath, SELF_PATH_SIZE);
-  if (!loadConfig(commandTail)) {
-    defaultTitleErrorBox(nullptr, MSG_ARCHIVE_BROKEN);
-    return 0;
+  if (message) {
+    if (!silent) defaultTitleErrorBox(nullptr, message);
+    return stopped;
   }
-  if (!runExtraction(nullptr, MODE_NOTICE)) return 0;
-  return static_cast<int>(dialogBox(IDD_MAIN, nullptr, mainDialogProc));
+  if (!runExtraction(nullptr, MODE_NOTICE)) return stopped;
+  return extractAndRun(showMainDialog);
 }
 
 // The process entry: no C runtime start-up, nothing to construct.

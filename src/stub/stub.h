@@ -13,7 +13,7 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 int chooseFolder(HWND owner, char* path);
 int browseWithShell(HWND owner, char* path, const char* title);
 
-// An error box with the message text id, captioned with the default title.
-void defaultTitleErrorBox(HWND owner, int message);
+// A box with the message text id, captioned with the default title.
+void defaultTitleErrorBox(HWND owner, int message, UINT icon = MB_ICONERROR);
 // Reads at most size - 1 bytes, cut at a character boundary; the length.
 int getItemText(HWND dialog, int id, char* buffer, int size);

@@ -8,10 +8,10 @@
 #include "startup/messages.h"
 #include "stub/stub.h"
 
-void defaultTitleErrorBox(HWND owner, int message) {
+void defaultTitleErrorBox(HWND owner, int message, UINT icon) {
   char caption[128];
   platformLoadString(MSG_DEFAULT_TITLE, caption, sizeof caption);
-  messageBox(owner, loadMessage(message), caption, MB_ICONERROR | MB_OK);
+  messageBox(owner, loadMessage(message), caption, icon | MB_OK);
 }
 
 int getItemText(HWND dialog, int id, char* buffer, int size) {

@@ -114,4 +114,37 @@ TEST(PosixPlatformTest, RememberedDirectoriesLastOnePass) {
   rmdir(dir.c_str());
 }
 
+// The temporary folder of a run: made only where nothing is, private, and
+// removed with everything in it, its links as links.
+TEST(PosixPlatformTest, PrivateFolderIsNewAndGoesWithoutFollowingLinks) {
+  const std::string dir = scratchDirectory();
+  const std::string folder = dir + "/run";
+  ASSERT_TRUE(platformCreatePrivateDirectory(folder.c_str()));
+  EXPECT_FALSE(platformCreatePrivateDirectory(folder.c_str()));
+  struct stat st;
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  ASSERT_EQ(mkdir((dir + "/outside").c_str(), 0700), 0);
+  FILE* kept = std::fopen((dir + "/outside/kept").c_str(), "w");
+  ASSERT_NE(kept, nullptr);
+  std::fclose(kept);
+  ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0700), 0);
+  FILE* inside = std::fopen((folder + "/sub/file").c_str(), "w");
+  ASSERT_NE(inside, nullptr);
+  std::fclose(inside);
+  ASSERT_EQ(chmod((folder + "/sub/file").c_str(), 0444), 0);
+  ASSERT_EQ(symlink((dir + "/outside").c_str(), (folder + "/sub/link").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/outside/kept").c_str(), (folder + "/file-link").c_str()), 0);
+
+  EXPECT_TRUE(platformRemoveTree(folder.c_str()));
+  EXPECT_NE(lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(stat((dir + "/outside/kept").c_str(), &st), 0);
+  EXPECT_FALSE(platformRemoveTree(folder.c_str()));
+
+  unlink((dir + "/outside/kept").c_str());
+  rmdir((dir + "/outside").c_str());
+  rmdir(dir.c_str());
+}
+
 }  // namespace

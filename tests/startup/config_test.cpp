@@ -126,6 +126,11 @@ TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) 
   imageSpec.flags = 0;
   ASSERT_TRUE(load(imageSpec));
   EXPECT_STREQ(sfxState.config.prompt, "");
+  // /O on the command line counts as the block's own flag.
+  testkit::writeFile(imagePath, buildSfxImage(imageSpec));
+  ASSERT_TRUE(loadConfig(nullptr, FLAG_OVERWRITE));
+  EXPECT_EQ(uint32_t{sfxState.config.flags}, FLAG_OVERWRITE);
+  EXPECT_EQ(std::string(sfxState.config.prompt), std::string(loadMessage(MSG_OVERWRITE_NOTE)));
 }
 
 TEST_F(ConfigTest, AutoRunFollowsTheCommandAndNoFoldersStartsOff) {

@@ -1,4 +1,4 @@
-// The command-line tail and the version gate.
+// The command-line tail, its switches and the version gate.
 #include "startup/program_start.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,63 @@ INSTANTIATE_TEST_SUITE_P(
                       // Bytes above 0x80 are ordinary characters of the name.
                       TailCase{"\x95\x5c.exe \x95\x5c", "\x95\x5c"},
                       TailCase{"setup.exe\t\x01 x", "x"}));
+
+struct SwitchCase {
+  const char* tail;
+  StartAction action;
+  bool silent;
+  bool overwrite;
+  const char* destination;  // null: none
+};
+
+class StartSwitchesTest : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(StartSwitchesTest, ReadsSwitchesAndLeavesOtherTailsAsTheDestination) {
+  const SwitchCase& c = GetParam();
+  const StartSwitches found = parseStartSwitches(c.tail);
+  EXPECT_EQ(found.action, c.action) << c.tail;
+  if (c.action == START_BAD_LINE) return;
+  EXPECT_EQ(found.silent, c.silent) << c.tail;
+  EXPECT_EQ(found.overwrite, c.overwrite) << c.tail;
+  EXPECT_EQ(found.destination ? std::string(found.destination) : "(none)",
+            c.destination ? c.destination : "(none)")
+      << c.tail;
+}
+
+constexpr StartAction RUN = START_RUN, HELP = START_SHOW_HELP, BAD = START_BAD_LINE;
+// 255 bytes behind /D=, what a destination holds, and one more.
+const std::string LONGEST = "/D=C:\\" + std::string(252, 'd');
+const std::string TOO_LONG = LONGEST + "d";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartSwitchesTest,
+    ::testing::Values(
+        SwitchCase{"", RUN, false, false, nullptr},
+        // No switch: the tail is the destination, as it always was.
+        SwitchCase{"C:\\My Files ", RUN, false, false, "C:\\My Files "},
+        SwitchCase{"\"C:\\a b\" /S", RUN, false, false, "\"C:\\a b\" /S"},
+        SwitchCase{"/S", RUN, true, false, nullptr}, SwitchCase{"/s", RUN, true, false, nullptr},
+        SwitchCase{"/O /S  ", RUN, true, true, nullptr},
+        SwitchCase{"/s\t/o", RUN, true, true, nullptr},
+        // /D= takes the rest of the line, blanks and all, without quotes.
+        SwitchCase{"/S /D=C:\\Program Files\\My App", RUN, true, false,
+                   "C:\\Program Files\\My App"},
+        SwitchCase{"/d=  C:\\x", RUN, false, false, "C:\\x"},
+        SwitchCase{"/D=C:\\x /S", RUN, false, false, "C:\\x /S"},
+        SwitchCase{"/D=\"C:\\a b\"", RUN, false, false, "\"C:\\a b\""},
+        SwitchCase{"/?", HELP, false, false, nullptr},
+        SwitchCase{"/S /? /D=C:\\x", HELP, true, false, "C:\\x"},
+        // Bad lines: nothing is extracted anywhere the user did not mean.
+        SwitchCase{"/D=", BAD, false, false, nullptr},
+        SwitchCase{"/S /D=  ", BAD, false, false, nullptr},
+        SwitchCase{"/D C:\\x", BAD, false, false, nullptr},
+        SwitchCase{"/S C:\\x", BAD, false, false, nullptr},
+        SwitchCase{"/X", BAD, false, false, nullptr}, SwitchCase{"/SO", BAD, false, false, nullptr},
+        SwitchCase{"/Silent", BAD, false, false, nullptr},
+        SwitchCase{"/", BAD, false, false, nullptr}, SwitchCase{"/S /", BAD, false, false, nullptr},
+        SwitchCase{"/?/S", BAD, false, false, nullptr},
+        SwitchCase{TOO_LONG.c_str(), BAD, false, false, nullptr},
+        SwitchCase{LONGEST.c_str(), RUN, false, false, LONGEST.c_str() + 3}));
 
 struct VersionCase {
   uint32_t version;

@@ -69,15 +69,16 @@ TEST(OptionsTest, BoxesReflectTheStateAndOkRebuildsIt) {
   boxes.autoRun = false;
   boxes.noFolders = true;
   applyOptions(boxes);
-  // Other bits of the word do not survive OK.
-  EXPECT_EQ(uint32_t{sfxState.config.flags}, 0u);
+  // The bits that no box shows (--wait, --temp, ...) survive OK.
+  EXPECT_EQ(uint32_t{sfxState.config.flags}, 0xFFFFFFF0u);
   EXPECT_EQ(sfxState.autoRun, 0);
   EXPECT_EQ(sfxState.noFolders, 1);
 
   boxes.restoreAttributes = true;
   boxes.overwrite = true;
   applyOptions(boxes);
-  EXPECT_EQ(uint32_t{sfxState.config.flags}, FLAG_RESTORE_ATTRIBUTES | FLAG_OVERWRITE);
+  EXPECT_EQ(uint32_t{sfxState.config.flags},
+            0xFFFFFFF0u | FLAG_RESTORE_ATTRIBUTES | FLAG_OVERWRITE);
 }
 
 TEST(OptionsTest, NoCommandMeansAutoRunOffAndDisabled) {

@@ -10,11 +10,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/archive_builder.h"
+#include "support/sfx_image.h"
 #include "support/shell.h"
 #include "tools/pack/member_names.h"
 
@@ -282,6 +285,283 @@ TEST_F(PackTest, AnExistingArchiveGoesBehindTheStub) {
   EXPECT_EQ(notArchive.status, 1);
   EXPECT_EQ(notArchive.err, "kasumiro: a.txt is not an LZH archive\n");
   EXPECT_FALSE(fs::exists(dir / "setup2.exe"));
+}
+
+// ---------------------------------------------------------------------------
+// Repeatable builds: a configuration file, patterns left out.
+
+TEST_F(PackTest, AConfigurationFileGivesTheOptionsAndTheCommandLineWins) {
+  spit(dir / "proj" / "app" / "setup.exe", "setup");
+  spit(dir / "proj" / "app" / "readme.txt", "readme");
+  spit(dir / "proj" / "app" / "build.tmp", "scratch");
+  spit(dir / "proj" / "notice.txt", "read me");
+  const std::string good =
+      "\xEF\xBB\xBF# made for the test\n"
+      "title = Setup 表\n"
+      "  dir = %TEMP%\\app  \n"
+      "command = \"%ExtractDir%\\setup.exe\" /q # not a comment\n"
+      "wait = yes\r\n"
+      "overwrite\n"
+      "attributes = no\n"
+      "notice = notice.txt\n"
+      "base = app\n"
+      "input = .\n"
+      "exclude = *.tmp\n"
+      "level = 9\n"
+      "method = lh6\n"
+      "stub = x86_64\n"
+      "output = out/setup.exe\n";
+  const struct {
+    std::string config;
+    std::string arguments;  // behind "a --config proj/build.conf"
+    int status;
+    std::string expected;  // a line of info, or the error
+  } cases[] = {
+      {good, "", 0, "title       Setup 表\n"},
+      {good, "", 0, "command     \"%ExtractDir%\\setup.exe\" /q # not a comment\n"},
+      {good, "", 0, "overwrite   on\nattributes  off\nwait        on\ntemp        off\n"},
+      {good, "--title Other --temp", 0, "title       Other\n"},
+      {good, "--temp", 0, "wait        on\ntemp        on\n"},
+      {"title = x\nbogus = 1\n", "x.exe a", 2, "kasumiro: proj/build.conf:2: unknown name bogus\n"},
+      {"wait = maybe\n", "x.exe a", 2,
+       "kasumiro: proj/build.conf:1: wait takes yes or no, not maybe\n"},
+      {"\n\ntitle\n", "x.exe a", 2,
+       "kasumiro: proj/build.conf:3: title needs a value: title = ...\n"},
+      {"method = lh9\n", "x.exe a", 2,
+       "kasumiro: proj/build.conf:1: --method takes lh0, lh5, lh6 or lh7, not lh9\n"},
+      {"level = 0\n", "x.exe a", 2, "kasumiro: proj/build.conf:1: level takes 1 to 9, not 0\n"},
+      {"config = other.conf\n", "x.exe a", 2, "kasumiro: proj/build.conf:1: unknown name config\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config + " | " + c.arguments);
+    spit(dir / "proj" / "build.conf", c.config);
+    fs::remove_all(dir / "proj" / "out");
+    fs::create_directories(dir / "proj" / "out");
+    const RunResult pack = kasumiro("a --config proj/build.conf " + c.arguments);
+    ASSERT_EQ(pack.status, c.status) << pack.err;
+    if (c.status) {
+      EXPECT_EQ(pack.err, c.expected);
+      continue;
+    }
+    const RunResult info = kasumiro("info proj/out/setup.exe");
+    EXPECT_NE(info.out.find(c.expected), std::string::npos) << info.out;
+    // The inputs below the base, without what was left out, and the notice.
+    const RunResult list = kasumiro("l proj/out/setup.exe");
+    for (const char* member : {" !\n", " readme.txt\n", " setup.exe\n"})
+      EXPECT_NE(list.out.find(member), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("build.tmp"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find(" -lh5- "), std::string::npos) << list.out;
+  }
+  // OUTPUT and PATHs on the command line replace the file's.
+  spit(dir / "proj" / "build.conf", good);
+  fs::remove_all(dir / "proj" / "out");
+  const RunResult replaced = kasumiro("a --config proj/build.conf other.exe proj/notice.txt");
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_FALSE(fs::exists(dir / "proj" / "out"));
+  EXPECT_NE(kasumiro("l other.exe").out.find(" proj/notice.txt\n"), std::string::npos);
+}
+
+TEST_F(PackTest, ExcludedPatternsLeaveOutPathsAndNames) {
+  spit(dir / "t" / "keep.txt", "k");
+  spit(dir / "t" / "a.tmp", "t");
+  spit(dir / "t" / "sub" / "b.tmp", "t");
+  spit(dir / "t" / "sub" / "c.txt", "c");
+  spit(dir / "t" / ".git" / "config", "g");
+  const struct {
+    std::string patterns;
+    std::vector<std::string> members;
+  } cases[] = {
+      {"",
+       {"t/", "t/.git/", "t/.git/config", "t/a.tmp", "t/keep.txt", "t/sub/", "t/sub/b.tmp",
+        "t/sub/c.txt"}},
+      {"-x '*.tmp' --exclude .git", {"t/", "t/keep.txt", "t/sub/", "t/sub/c.txt"}},
+      {"-x 't/sub'", {"t/", "t/.git/", "t/.git/config", "t/a.tmp", "t/keep.txt"}},
+      {"-x 't/*/*.tmp'",
+       {"t/", "t/.git/", "t/.git/config", "t/a.tmp", "t/keep.txt", "t/sub/", "t/sub/c.txt"}},
+      {"-x 'c.tx?' -x '[ab].tmp'", {"t/", "t/.git/", "t/.git/config", "t/keep.txt", "t/sub/"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.patterns);
+    fs::remove(dir / "x.lzh");
+    ASSERT_EQ(kasumiro("a " + c.patterns + " x.lzh t").status, 0);
+    std::vector<std::string> members;
+    const std::string listing = kasumiro("l x.lzh").out;
+    for (size_t at = listing.find('\n'); at + 1 < listing.size(); at = listing.find('\n', at + 1)) {
+      const std::string line = listing.substr(at + 1, listing.find('\n', at + 1) - at - 1);
+      if (line.find("bytes in") == std::string::npos) members.push_back(line.substr(57));
+    }
+    std::sort(members.begin(), members.end());
+    EXPECT_EQ(members, c.members);
+  }
+}
+
+TEST_F(PackTest, CommonMistakesAreWarnedAbout) {
+  spit(dir / "app" / "MemoPad" / "setup.exe", "setup");
+  spit(dir / "a.txt", "a");
+  const struct {
+    std::string arguments;
+    std::string warning;  // "" for none
+  } cases[] = {
+      {"--command '%ExtractDir%\\setup.exe' s.exe app/MemoPad",
+       "kasumiro: warning: --command starts %ExtractDir%\\setup.exe, but no member is setup.exe "
+       "(app/MemoPad/setup.exe is: -C takes the PATHs from a folder down)\n"},
+      {"--command '\"%ExtractDir%\\App\\MEMOPAD\\Setup.exe\" /q' s.exe app", ""},
+      {"--command '%ExtractDir%/missing.exe' s.exe a.txt",
+       "kasumiro: warning: --command starts %ExtractDir%/missing.exe, but no member is "
+       "missing.exe\n"},
+      {"--command 'notepad.exe %ExtractDir%\\none.txt' s.exe a.txt", ""},
+      {"-C app/MemoPad --command '%ExtractDir%\\setup.exe' s.exe .", ""},
+      {"--wait s.exe a.txt",
+       "kasumiro: warning: --wait without --command: there is nothing to "
+       "wait for\n"},
+      {"out.zip a.txt",
+       "kasumiro: warning: out.zip will be an LZH archive; name it .lzh, or .exe for a "
+       "self-extracting file\n"},
+      {"out.LHA a.txt", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const RunResult pack = kasumiro("a " + c.arguments);
+    EXPECT_EQ(pack.status, 0);
+    EXPECT_EQ(pack.err, c.warning);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The packer loses nothing and makes nothing broken.
+
+TEST_F(PackTest, WhatWouldLoseDataOrMakeABrokenFileIsRefused) {
+  spit(dir / "a.txt", "a");
+  spit(dir / "me.lzh", "precious");
+  fs::create_directories(dir / "empty");
+  spit(dir / "notice-1023.txt", std::string(1023, 'n'));
+  spit(dir / "notice-long.txt", std::string(1022, 'n') + "表");  // 1024 bytes in CP932
+  // Archives the stub would refuse, from the test kit's writer.
+  const auto plain = [] { return testkit::fileMember("a.txt", testkit::bytesOf("aaa"), '5'); };
+  testkit::Member badCrc = plain();
+  badCrc.dataCrc = 0x1234;
+  testkit::Member longName = plain();
+  longName.dir = std::string(128, 'd');
+  longName.name = std::string(131, 'f');
+  testkit::Member unknownMethod = plain();
+  unknownMethod.method = 'x';
+  std::vector<uint8_t> noEnd = testkit::buildArchive({plain()});
+  noEnd.pop_back();
+  testkit::writeFile((dir / "good.lzh").string(), testkit::buildArchive({plain()}));
+  testkit::writeFile((dir / "bad-crc.lzh").string(), testkit::buildArchive({plain(), badCrc}));
+  testkit::writeFile((dir / "long-name.lzh").string(), testkit::buildArchive({longName}));
+  testkit::writeFile((dir / "method.lzh").string(), testkit::buildArchive({unknownMethod}));
+  testkit::writeFile((dir / "no-end.lzh").string(), noEnd);
+  // A stub as built, cut short, and with an archive behind it.
+  ASSERT_EQ(kasumiro("a --stub x86_64 whole.exe a.txt").status, 0);
+  const std::string whole = slurp(dir / "whole.exe");
+  uint32_t stubLength = 0;
+  std::memcpy(&stubLength, whole.data() + 512, 4);
+  spit(dir / "stub.exe", whole.substr(0, stubLength));
+  spit(dir / "cut.exe", whole.substr(0, stubLength - 700));
+  spit(dir / "head.exe", whole.substr(0, 2048));
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+
+  const struct {
+    std::string arguments;
+    std::string error;  // "" when OUTPUT (the first operand) is made
+  } cases[] = {
+      {"me.lzh me.lzh", "me.lzh is the OUTPUT itself and cannot go into it (-x leaves it out)"},
+      {"me.lzh .", "./me.lzh is the OUTPUT itself and cannot go into it (-x leaves it out)"},
+      {"e.lzh -C empty .", "nothing to pack: no file or folder is left to go in"},
+      {"e.lzh -x '*' a.txt", "nothing to pack: no file or folder is left to go in"},
+      {"--from good.lzh g.exe", ""},
+      {"--from bad-crc.lzh g.exe",
+       "bad-crc.lzh is damaged or holds what the stub cannot extract (kasumiro t bad-crc.lzh "
+       "tells more)"},
+      {"--from long-name.lzh g.exe",
+       "long-name.lzh is damaged or holds what the stub cannot "
+       "extract (kasumiro t long-name.lzh tells more)"},
+      {"--from method.lzh g.exe",
+       "method.lzh is damaged or holds what the stub cannot extract "
+       "(kasumiro t method.lzh tells more)"},
+      {"--from no-end.lzh g.exe",
+       "no-end.lzh is damaged or holds what the stub cannot extract "
+       "(kasumiro t no-end.lzh tells more)"},
+      {"--stub stub.exe g.exe a.txt", ""},
+      {"--stub cut.exe g.exe a.txt",
+       "cut.exe is not a whole stub: raw data of section .rsrc is cut off"},
+      {"--stub whole.exe g.exe a.txt",
+       "whole.exe is not a whole stub: it is " + std::to_string(whole.size()) +
+           " bytes, its block expects " + std::to_string(stubLength)},
+      {"--stub head.exe g.exe a.txt",
+       "head.exe is not a whole stub: raw data of section .text is cut off"},
+      {"--stub a.txt g.exe a.txt", "a.txt is not a Kasumiro stub"},
+      {"--notice notice-1023.txt g.exe a.txt", ""},
+      {"--notice notice-long.txt g.exe a.txt",
+       "the notice notice-long.txt is 1024 bytes in CP932; the stub shows at most 1023"},
+      {"--notice empty g.exe a.txt", "the notice empty is not a regular file"},
+      {"--notice /dev/zero g.exe a.txt", "the notice /dev/zero is not a regular file"},
+      {"--notice fifo g.exe a.txt", "the notice fifo is not a regular file"},
+      {"--temp g.exe a.txt", "--temp needs --command: the folder is removed when the command ends"},
+      // Left out by name, the old OUTPUT is no input any more.
+      {"-x me.lzh -x '*.exe' -x '*.lzh' -x fifo me.lzh .", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    fs::remove(dir / "g.exe");
+    const RunResult pack = kasumiro("a " + c.arguments);
+    if (c.error.empty()) {
+      EXPECT_EQ(pack.status, 0) << pack.err;
+      const std::string made = c.arguments.find("me.lzh") != std::string::npos ? "me.lzh" : "g.exe";
+      EXPECT_EQ(kasumiro("t " + made).status, 0);
+      continue;
+    }
+    EXPECT_NE(pack.status, 0);
+    EXPECT_NE(pack.err.find("kasumiro: " + c.error + "\n"), std::string::npos) << pack.err;
+    EXPECT_FALSE(fs::exists(dir / "g.exe"));
+    EXPECT_FALSE(fs::exists(dir / "e.lzh"));
+    EXPECT_EQ(slurp(dir / "me.lzh"), "precious");
+  }
+}
+
+TEST_F(PackTest, AFileNamedTwiceIsStoredOnceAndNamesEqualButForCaseAreRefused) {
+  spit(dir / "d" / "f.txt", "f");
+  spit(dir / "d" / "g.txt", "g");
+  spit(dir / "Readme.txt", "one");
+  spit(dir / "README.TXT", "two");
+  spit(dir / "x" / "Docs" / "a", "a");
+  spit(dir / "x" / "docs", "file");
+  const struct {
+    std::string paths;
+    int status;
+    std::string err;
+    size_t members;
+  } cases[] = {
+      {"d/f.txt d/f.txt", 0,
+       "kasumiro: warning: d/f.txt is named twice (d/f.txt and d/f.txt); stored once\n", 1},
+      {"d d/f.txt", 0,
+       "kasumiro: warning: d/f.txt is named twice (d/f.txt and d/f.txt); stored "
+       "once\n",
+       3},
+      {"d ./d", 0, "kasumiro: warning: d is named twice (d and ./d); stored once\n", 3},
+      {"Readme.txt README.TXT", 1,
+       "kasumiro: Readme.txt and README.TXT would be stored as Readme.txt and README.TXT, which "
+       "Windows takes for one name\n",
+       0},
+      {"-C x .", 1,
+       "kasumiro: x/./Docs and x/./docs would be stored as Docs and docs, which Windows "
+       "takes for one name\n",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.paths);
+    fs::remove(dir / "o.lzh");
+    const RunResult pack = kasumiro("a o.lzh " + c.paths);
+    EXPECT_EQ(pack.status, c.status);
+    EXPECT_EQ(pack.err, c.err);
+    if (!c.status) {
+      const std::string listing = kasumiro("l o.lzh").out;
+      EXPECT_NE(listing.find(" bytes in " + std::to_string(c.members) + " members\n"),
+                std::string::npos)
+          << listing;
+    }
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/config_block.h"
 #include "support/archive_builder.h"
 #include "support/sfx_image.h"
 #include "support/shell.h"
@@ -277,6 +278,70 @@ TEST_F(RunnerTest, PlainArchivesWorkAndOtherFilesAreRefusedInOneLine) {
     const RunResult missing = runner(std::string(verb) + " missing.exe");
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "kasumiro: cannot open missing.exe: No such file or directory\n");
+  }
+}
+
+TEST_F(RunnerTest, MissingFoldersOnTheWayToTheDestinationAreMade) {
+  writeImage(buildArchive({fileMember("a.txt", bytesOf("aaa"), '5')}),
+             scratch / "work" / "image.exe");
+  testkit::writeFile((scratch / "work" / "file").string(), bytesOf("in the way"));
+  const struct {
+    std::string destination;
+    int status;
+  } cases[] = {{"a/b/c", 0}, {"a/b/d", 0}, {"a//e/", 0}, {"file/x", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.destination);
+    const RunResult r = runner("x image.exe " + quote(c.destination));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(slurp(scratch / "work" / c.destination / "a.txt"), c.status ? "" : "aaa");
+  }
+  EXPECT_EQ(runner("x image.exe file/x").err, "kasumiro: cannot make " +
+                                                  (scratch / "work" / "file" / "x").string() +
+                                                  ": Not a directory\n");
+}
+
+// A file made with --wait or --temp, run with --run: the command's exit
+// status is the runner's, and a --temp file leaves no folder behind.
+TEST_F(RunnerTest, WaitedCommandsGiveTheirExitStatusAndTempFoldersGo) {
+  const fs::path record = scratch / "record";
+  const std::string command = "/bin/sh -c \"{ pwd; cat a.txt; } >" + record.string() + "; exit 5\"";
+  testkit::SfxImageParts parts;
+  parts.archive = buildArchive({fileMember("a.txt", bytesOf("aaa"), '5')});
+  parts.runCommand = command;
+  const fs::path temporary = scratch / "tmp";
+  fs::create_directories(temporary);
+  const struct {
+    uint32_t flags;
+    std::string arguments;
+    int status;
+    std::string ranIn;  // "" when the command did not run
+  } cases[] = {
+      {FLAG_WAIT_FOR_COMMAND, "--run image.exe out", 5, (scratch / "work" / "out").string()},
+      {FLAG_WAIT_FOR_COMMAND, "image.exe out", 0, ""},
+      {0, "--run image.exe out", 0, (scratch / "work" / "out").string()},
+      {FLAG_TEMP_FOLDER, "--run image.exe", 5, (temporary / "kasumiro-").string()},
+      {FLAG_TEMP_FOLDER, "--run image.exe out", 5, (scratch / "work" / "out").string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments + " with flags " + std::to_string(c.flags));
+    parts.flags = c.flags;
+    testkit::writeFile((scratch / "work" / "image.exe").string(), testkit::buildSfxImage(parts));
+    fs::remove(record);
+    const RunResult run = testkit::runShell(
+        "cd " + quote((scratch / "work").string()) + " && TMPDIR=" + quote(temporary.string()) +
+            " " + quote(KASUMIRO_RUNNER) + " x " + c.arguments + " </dev/null",
+        scratch.string());
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string ran = slurp(record);
+    if (c.ranIn.empty()) {
+      EXPECT_EQ(ran, "");
+      EXPECT_NE(run.out.find("command (not run; --run starts it)"), std::string::npos);
+    } else {
+      EXPECT_EQ(ran.compare(0, c.ranIn.size(), c.ranIn), 0) << ran;
+      EXPECT_EQ(ran.substr(ran.size() - 4), "\naaa") << ran;
+    }
+    EXPECT_EQ(tree(temporary), std::vector<std::string>{});
+    fs::remove_all(scratch / "work" / "out");
   }
 }
 

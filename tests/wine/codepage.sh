@@ -23,8 +23,6 @@ touch -d '2001-02-03 04:05:06 UTC' "$cp_tree/表.txt" "$cp_tree/ソフト/表示
 lzh "$S/cp.lzh" o6 "$cp_tree" '!' 表.txt ソフト kasumiro-record-args.exe
 printf 'DAMAGE-THIS-MEMBER\r\n' >"$cp_tree/壊れた.txt"
 lzh "$S/cp-damaged.lzh" z "$cp_tree" 表.txt 壊れた.txt
-cp_at=$(grep -obUaF 'DAMAGE-THIS-MEMBER' "$S/cp-damaged.lzh" | head -1 | cut -d: -f1)
-printf 'd' | dd of="$S/cp-damaged.lzh" bs=1 seek="$cp_at" conv=notrunc status=none
 
 cp_scenarios() {
   local locale=$1 acp=$2 tag=${1%.UTF-8}
@@ -101,6 +99,7 @@ EOF
   finish
 
   sfx "$L/cp-$tag-damaged.exe" "$S/cp-damaged.lzh" --title '壊れた書庫' --dir "$dir-2"
+  damage "$L/cp-$tag-damaged.exe"
   begin "$arch: $locale: a damaged member's error box"
   LC_ALL=$locale LANG=$locale drive "cp-$tag-damaged" <<EOF
 acp $acp

@@ -31,7 +31,10 @@
 //   move NAME X Y                    move the window (to uncover another)
 //   shot NAME FILE.bmp               save a picture of the window
 //   dump NAME                        list the window's controls
-//   exit CODE [timeout=S]            wait for the program's end and its code
+//   exit CODE [timeout=S] [windows=none]
+//                                    wait for the program's end and its code;
+//                                    with windows=none, it must show no window
+//                                    on the way
 //   waitfile PATH [timeout=S]        wait until PATH exists
 //   noprocess EXE [timeout=S]        wait until no process runs image EXE
 //   acp CODEPAGE                     the driver's ANSI code page (which the
@@ -467,7 +470,16 @@ void Driver::run(const Step& step) {
     EnumChildWindows(window(step.arg(0)), dumpControl, 0);
   } else if (c == "exit") {
     if (!process_) fail("no program started");
-    DWORD wait = WaitForSingleObject(process_, static_cast<DWORD>(step.seconds(60) * 1000));
+    // Any visible window of the program counts (a step without options).
+    const Step anyWindow;
+    const bool windowless = step.options.count("windows") && step.options.at("windows") == "none";
+    const DWORD start = GetTickCount();
+    const DWORD limit = static_cast<DWORD>(step.seconds(60) * 1000);
+    DWORD wait;
+    while ((wait = WaitForSingleObject(process_, windowless ? 20 : limit)) == WAIT_TIMEOUT &&
+           GetTickCount() - start < limit) {
+      if (findWindow(anyWindow)) fail("the program shows a window");
+    }
     if (wait != WAIT_OBJECT_0) fail("the program is still running");
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);

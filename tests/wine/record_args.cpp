@@ -6,13 +6,16 @@
 // lines: "cwd=...", "cmdline=...", "acp=N" (its ANSI code page, which it
 // shares with the program that started it), "argc=N" and "argN=..." for
 // every argument after the program name. It is written under a temporary name and then
-// renamed, so that a reader never sees half a record.
+// renamed, so that a reader never sees half a record. KASUMIRO_SLEEP (milliseconds) delays
+// the record, so that a test can tell whether its starter waited; KASUMIRO_EXIT_CODE is the
+// exit code after a record was written (0 without it).
 // windows.h comes before the other Win32 headers.
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
 // clang-format on
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -25,9 +28,17 @@ std::string utf8(const wchar_t* text) {
   return out;
 }
 
+// A number from the environment, or 0.
+DWORD numberFromEnvironment(const wchar_t* name) {
+  wchar_t text[32];
+  DWORD length = GetEnvironmentVariableW(name, text, 32);
+  return length && length < 32 ? static_cast<DWORD>(std::wcstoul(text, nullptr, 10)) : 0;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  Sleep(numberFromEnvironment(L"KASUMIRO_SLEEP"));
   wchar_t directory[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, directory);
   const wchar_t* line = GetCommandLineW();
@@ -51,5 +62,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   BOOL ok = WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
   CloseHandle(file);
   if (!ok || written != record.size()) return 1;
-  return MoveFileExW(temporary.c_str(), target, MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+  if (!MoveFileExW(temporary.c_str(), target, MOVEFILE_REPLACE_EXISTING)) return 1;
+  return static_cast<int>(numberFromEnvironment(L"KASUMIRO_EXIT_CODE"));
 }

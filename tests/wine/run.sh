@@ -195,6 +195,14 @@ sfx() {
   "$KASUMIRO" a -q --stub "$BUILD/stub-$arch/kasumiro-stub.exe" "$@" --from "$archive" "$out"
 }
 
+# Damages a stored member of a finished file (the packer refuses to wrap a
+# damaged archive): its text DAMAGE-THIS-MEMBER gets a lower-case d.
+damage() {
+  local at
+  at=$(grep -obUaF 'DAMAGE-THIS-MEMBER' "$1" | head -1 | cut -d: -f1)
+  printf 'd' | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
+}
+
 shot() { convert "$WORK/$arch/$1.bmp" "$ARTIFACTS/$arch/$1.png" || bad "no screenshot $1"; }
 
 # Converts the screenshots taken by a driver run.
@@ -543,10 +551,8 @@ EOF
   printf 'DAMAGE-THIS-MEMBER second\r\n' >"$D/b.txt"
   printf 'third\r\n' >"$D/c.txt"
   lzh "$S/damaged.lzh" z "$D" kasumiro-record-args.exe a.txt b.txt c.txt
-  local at
-  at=$(grep -obUaF 'DAMAGE-THIS-MEMBER' "$S/damaged.lzh" | head -1 | cut -d: -f1)
-  printf 'd' | dd of="$S/damaged.lzh" bs=1 seek="$at" conv=notrunc status=none
   sfx "$L/damaged.exe" "$S/damaged.lzh" --title 'Damaged 壊れ' --dir "$W\\damaged" --command "$command"
+  damage "$L/damaged.exe"
   begin "$arch: a damaged member is reported with its path and ends the extraction"
   KASUMIRO_RECORD="$W\\damaged-record.txt" drive damaged <<EOF
 start $W\\damaged.exe
@@ -756,6 +762,136 @@ EOF
   absent "$L/cancel/numbers.txt"
   absent "$L/cancel/random.bin"
   finish
+
+  # Unattended runs: /S shows nothing at all (the notice counts as accepted)
+  # and keeps existing files unless /O; /D= takes the rest of the line.
+  local tree=$S/tree
+  sfx "$L/silent.exe" "$S/tree.lzh" --title "$title" --dir "$W\\silent"
+  mkdir -p "$L/silent" "$L/silent o"
+  printf 'old\r\n' >"$L/silent/readme.txt"
+  printf 'old\r\n' >"$L/silent o/readme.txt"
+  begin "$arch: /S extracts without a window and keeps existing files; /O replaces them"
+  drive silent <<EOF
+start $W\\silent.exe /S
+exit 0 windows=none
+start $W\\silent.exe /s /D=$W\\silent dest\\sub
+exit 0 windows=none
+start $W\\silent.exe /O /S /D=$W\\silent o
+exit 0 windows=none
+EOF
+  has_text "$L/silent/readme.txt" "old"$'\r'
+  for f in 表.txt sub/data.bin empty.txt big.txt; do same_file "$tree/$f" "$L/silent/$f"; done
+  for f in readme.txt 表.txt sub/data.bin empty.txt big.txt; do
+    same_file "$tree/$f" "$L/silent dest/sub/$f"
+    same_file "$tree/$f" "$L/silent o/$f"
+  done
+  absent "$L/silent/!"
+  finish
+
+  begin "$arch: /S on a damaged archive ends with 2 and no window; the command does not run"
+  KASUMIRO_RECORD="$W\\damaged-silent-record.txt" drive damaged-silent <<EOF
+start $W\\damaged.exe /S /D=$W\\damaged silent
+exit 2 windows=none
+noprocess kasumiro-record-args.exe
+EOF
+  same_file "$D/a.txt" "$L/damaged silent/a.txt"
+  absent "$L/damaged silent/b.txt"
+  absent "$L/damaged-silent-record.txt"
+  finish
+
+  begin "$arch: /? lists the switches, a bad switch too; /D= fills the folder box"
+  drive switches <<EOF
+start $W\\plain.exe /?
+wait help class=#32770 owner=none caption='$default_title'
+contains help 65535 '/S'
+contains help 65535 '/D=ﾊﾟｽ'
+shot help '$B\\switches.bmp'
+key help enter
+exit 0
+start $W\\plain.exe /X
+wait bad class=#32770 owner=none caption='$default_title'
+contains bad 65535 '/O'
+key bad enter
+exit 2
+start $W\\plain.exe /S /X
+exit 2 windows=none
+start $W\\plain.exe /d=C:\\from a switch
+wait main class=#32770 owner=none
+text main 1001 '"C:\\from a switch"'
+key main escape
+exit 0
+EOF
+  shots switches
+  absent "$WINEPREFIX/drive_c/from a switch"
+  finish
+
+  # --wait: the program ends with the command's exit code once the command
+  # has ended (it writes its record a second and a half after its start).
+  sfx "$L/wait.exe" "$S/post.lzh" --dir "$W\\wait" --wait --command "$command"
+  begin "$arch: --wait ends with the command's exit code, after the command"
+  KASUMIRO_RECORD="$W\\wait-record.txt" KASUMIRO_SLEEP=1500 KASUMIRO_EXIT_CODE=7 drive wait <<EOF
+start $W\\wait.exe
+wait main class=#32770 owner=none
+click main 1
+exit 7
+EOF
+  # Written before the program ended: nothing here waits for it.
+  [ -f "$L/wait-record.txt" ] || bad "the program ended before its command"
+  rm -f "$L/wait-record.txt"
+  KASUMIRO_RECORD="$W\\wait-record.txt" KASUMIRO_SLEEP=1500 KASUMIRO_EXIT_CODE=9 drive wait-silent <<EOF
+start $W\\wait.exe /S /D=$W\\wait silent
+exit 9 windows=none
+EOF
+  [ -f "$L/wait-record.txt" ] || bad "the silent program ended before its command"
+  same_file "$P/docs/b.txt" "$L/wait silent/docs/b.txt"
+  finish
+
+  # --temp: a folder of the program's own under %TEMP%, the command started
+  # there and waited for, its exit code passed on, the folder gone; with the
+  # progress dialog and silent.
+  sfx "$L/temp.exe" "$S/post.lzh" --title "$title" --temp \
+    --command '"%ExtractDir%\kasumiro-record-args.exe" in-temp'
+  local mode code ran there folders
+  for mode in dialog silent; do
+    begin "$arch: --temp ($mode) runs the command in a folder of its own and removes it"
+    rm -f "$L/temp-record.txt"
+    folders=$(find "$WINEPREFIX/drive_c/users" -maxdepth 6 -type d -name 'kasumiro-*' | sort)
+    if [ $mode = dialog ]; then
+      # The progress dialog starts by itself (and may be gone before a
+      # driver could see it): nothing to answer.
+      code=5
+      KASUMIRO_RECORD="$W\\temp-record.txt" KASUMIRO_EXIT_CODE=$code drive temp-$mode <<EOF
+start $W\\temp.exe
+exit $code
+EOF
+    else
+      code=6
+      KASUMIRO_RECORD="$W\\temp-record.txt" KASUMIRO_EXIT_CODE=$code drive temp-$mode <<EOF
+start $W\\temp.exe /S
+exit $code windows=none
+EOF
+    fi
+    if [ -f "$L/temp-record.txt" ]; then
+      tr -d '\r' <"$L/temp-record.txt" >"$S/temp-record.txt"
+      grep -qx 'arg1=in-temp' "$S/temp-record.txt" || bad "the command did not get its argument"
+      ran=$(sed -n 's/^cwd=//p' "$S/temp-record.txt")
+      case $ran in
+        [Cc]:\\*\\kasumiro-????????) ;;
+        *) bad "the command ran in $ran, not in a folder of the program's own" ;;
+      esac
+      # The same folder seen from here: Wine's C: is drive_c.
+      there=${ran#?:\\}
+      there=$WINEPREFIX/drive_c/${there//\\//}
+      [ -d "$(dirname "$there")" ] || bad "the temporary folder's parent $(dirname "$there") is not there"
+      absent "$there"
+      sed 's/^/   record: /' "$S/temp-record.txt"
+    else
+      bad "the command did not run"
+    fi
+    [ "$(find "$WINEPREFIX/drive_c/users" -maxdepth 6 -type d -name 'kasumiro-*' | sort)" = "$folders" ] ||
+      bad "a temporary folder was left behind"
+    finish
+  done
 
   # The same stub in other code pages; its manifest.
   . "$ROOT/tests/wine/codepage.sh"

@@ -3,6 +3,7 @@
 #include "platform/posix/platform_posix.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -450,14 +451,16 @@ int platformLoadString(unsigned id, char* buffer, int size) {
   return length;
 }
 
-void platformStartCommand(void*, const char* program, const char* arguments,
-                          const char* directory) {
+bool platformStartCommand(void*, const char* program, const char* arguments, const char* directory,
+                          uint32_t* exitCode) {
   PosixCommandRecord& r = posixLastCommand;
   r.started = true;
+  r.waited = exitCode != nullptr;
   nativePath(program, r.program, sizeof r.program);
   if (!nativeText(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
   nativePath(directory, r.directory, sizeof r.directory);
-  if (!posixRunCommands) return;
+  if (exitCode) *exitCode = 0;
+  if (!posixRunCommands) return true;
   pid_t child = fork();
   if (child == 0) {
     if (chdir(r.directory) != 0) _exit(127);
@@ -478,5 +481,32 @@ void platformStartCommand(void*, const char* program, const char* arguments,
     execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
     _exit(127);
   }
-  if (child > 0) waitpid(child, nullptr, 0);
+  if (child < 0) return false;
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // A program ended by a signal reports it as a shell would: 128 + signal.
+  if (exitCode)
+    *exitCode = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status))
+                                  : 128u + static_cast<uint32_t>(WTERMSIG(status));
+  return true;
+}
+
+bool platformCreatePrivateDirectory(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  return native(path, n) && mkdir(n, 0700) == 0;
+}
+
+namespace {
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+  // Visited depth first without following links: a link is removed itself.
+  return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+bool platformRemoveTree(const char* path) {
+  char n[NATIVE_PATH_SIZE];
+  return native(path, n) && nftw(n, removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0;
 }

@@ -9,6 +9,7 @@
 // (the native runner shows it and starts it only on request).
 struct PosixCommandRecord {
   bool started;  // platformStartCommand was called
+  bool waited;   // ... and asked to wait for the command's end
   char program[1024];
   char arguments[1024];
   char directory[1024];

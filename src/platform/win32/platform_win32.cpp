@@ -265,12 +265,128 @@ int platformLoadString(unsigned id, char* buffer, int size) {
   return length;
 }
 
-void platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
-                          const char* directory) {
-  // A name that cannot be converted comes out empty, which the shell refuses
-  // (and, like any command that fails to start, it is not reported). The
-  // three texts take the three buffers of wide.
+bool platformStartCommand(void* ownerWindow, const char* program, const char* arguments,
+                          const char* directory, uint32_t* exitCode) {
+  // A name that cannot be converted comes out empty, which the shell refuses.
+  // The three texts take the three buffers of wide. No box of the shell's
+  // own: the program reports nothing about a command that does not start.
+  SHELLEXECUTEINFOW run = {};
+  run.cbSize = sizeof run;
+  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  run.hwnd = static_cast<HWND>(ownerWindow);
   const wchar_t* text = wide(arguments);
-  ShellExecuteW(static_cast<HWND>(ownerWindow), nullptr, wide(program),
-                arguments[0] ? text : nullptr, wide(directory), SW_SHOW);
+  run.lpFile = wide(program);
+  run.lpParameters = arguments[0] ? text : nullptr;
+  run.lpDirectory = wide(directory);
+  run.nShow = SW_SHOW;
+  if (!ShellExecuteExW(&run)) return false;
+  DWORD code = 0;
+  // No process when the shell handed the work to one that was running.
+  if (run.hProcess) {
+    if (exitCode) {
+      WaitForSingleObject(run.hProcess, INFINITE);
+      GetExitCodeProcess(run.hProcess, &code);
+    }
+    CloseHandle(run.hProcess);
+  }
+  if (exitCode) *exitCode = code;
+  return true;
+}
+
+// The temporary folder of a run, held open (without sharing deletion) from
+// its creation to its removal, so that nobody can rename it and put a link
+// or a folder of their own in its place.
+static HANDLE heldFolder = INVALID_HANDLE_VALUE;
+
+// A self-relative security descriptor with a protected DACL that gives
+// SYSTEM (S-1-5-18) and the Administrators (S-1-5-32-544) full access, to
+// folders and files below by inheritance: what an elevated process
+// extracts is then out of reach of the user's unelevated programs, whose
+// token holds the Administrators group for denial only.
+// clang-format off
+alignas(4) static const BYTE ADMINISTRATORS_ONLY[72] = {
+    1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,  // header
+    2, 0, 52, 0, 2, 0, 0, 0,                                             // ACL, two ACEs
+    0, 3, 20, 0, 0xFF, 0x01, 0x1F, 0,                                    // allow, inherited
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                 // S-1-5-18
+    0, 3, 24, 0, 0xFF, 0x01, 0x1F, 0,                                    // allow, inherited
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,               // S-1-5-32-544
+};
+// clang-format on
+
+bool platformCreatePrivateDirectory(const char* path) {
+  // The user's own temporary folder is the user's alone already; an
+  // elevated process needs more than that.
+  SECURITY_ATTRIBUTES security = {sizeof security, const_cast<BYTE*>(ADMINISTRATORS_ONLY), FALSE};
+  const wchar_t* name = wide(path);
+  if (!CreateDirectoryW(name, IsUserAnAdmin() ? &security : nullptr)) return false;
+  heldFolder =
+      CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // Held now: a link put in the folder's place before that is found here,
+  // and only the link itself is removed again (never what it points to).
+  if (heldFolder != INVALID_HANDLE_VALUE &&
+      (GetFileAttributesW(name) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+          FILE_ATTRIBUTE_DIRECTORY)
+    return true;
+  CloseHandle(heldFolder);
+  heldFolder = INVALID_HANDLE_VALUE;
+  RemoveDirectoryW(name);
+  return false;
+}
+
+bool platformRemoveTree(const char* path) {
+  // Closing the pseudo-handle that INVALID_HANDLE_VALUE also is does nothing.
+  CloseHandle(heldFolder);
+  heldFolder = INVALID_HANDLE_VALUE;
+  // Room for what the command may have made deeper than the program's own
+  // paths. A folder is searched from its start again after one below it is
+  // gone, so that no search stays open and no recursion grows the stack.
+  constexpr int WORK_UNITS = 8192;
+  static wchar_t work[WORK_UNITS];
+  static WIN32_FIND_DATAW found;
+  if (!toWide(path, work, WIDE_PATH_UNITS, true)) return false;
+  int top = 0;
+  while (work[top]) ++top;
+  int length = top;
+  for (;;) {
+    work[length] = '\\';
+    work[length + 1] = '*';
+    work[length + 2] = 0;
+    HANDLE search = FindFirstFileW(work, &found);
+    int below = 0;  // the length of a folder to empty first
+    BOOL removed = TRUE;
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const wchar_t* name = found.cFileName;
+        if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))) continue;
+        int end = length + 1;
+        while ((work[end] = *name++) != 0) ++end;
+        // A link of either kind goes itself; anything else loses its
+        // read-only attribute first, a folder is emptied first.
+        const DWORD attributes = found.dwFileAttributes;
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+          SetFileAttributesW(work, FILE_ATTRIBUTE_NORMAL);
+          if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            below = end;
+            break;
+          }
+        }
+        removed =
+            attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(work) : DeleteFileW(work);
+      } while (removed && FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    // A name is at most MAX_PATH units: the next one always fits.
+    if (!removed || below > WORK_UNITS - MAX_PATH - 3) return false;
+    if (below) {
+      length = below;
+      continue;
+    }
+    work[length] = 0;
+    if (!RemoveDirectoryW(work)) return false;
+    if (length == top) return true;
+    while (work[--length] != '\\') {
+    }
+  }
 }

@@ -2,19 +2,31 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 
+#include "extract/entry_header.h"
+#include "extract/passes.h"
 #include "lzh/lzh_format.h"
+#include "platform/posix/text.h"
+#include "startup/config.h"
+#include "startup/messages.h"
+#include "startup/sfx_state.h"
 #include "tools/pack/member_names.h"
 #include "tools/pack/pack_support.h"
 
 namespace pack {
 
 namespace {
+
+// The native-root slot under which the core reads the archive of --from.
+constexpr int ARCHIVE_SLOT = 1;
 
 // The member name of a PATH argument: its components as given, without
 // "." and empty ones (and a leading '/'); ".." cannot be a member's name.
@@ -40,8 +52,18 @@ bool memberOfArgument(const std::string& path, std::string& member) {
 
 }  // namespace
 
-void InputCollector::leaveOut(const std::string& path) {
-  leavesOut_ = stat(path.c_str(), &leftOut_) == 0;
+void InputCollector::setOutput(const std::string& path) {
+  outputExists_ = stat(path.c_str(), &output_) == 0;
+}
+
+bool InputCollector::excluded(const std::string& utf8Member) const {
+  const size_t slash = utf8Member.rfind('/');
+  const char* name = utf8Member.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+  for (const std::string& pattern : settings_.exclude)
+    if (fnmatch(pattern.c_str(), utf8Member.c_str(), 0) == 0 ||
+        fnmatch(pattern.c_str(), name, 0) == 0)
+      return true;
+  return false;
 }
 
 bool InputCollector::addArgument(const std::string& path) {
@@ -72,7 +94,7 @@ bool InputCollector::admit(const std::string& utf8Member, bool directory, std::s
 }
 
 void InputCollector::add(const std::string& native, const std::string& member) {
-  if (failed_ || interrupted) return;
+  if (failed_ || interrupted || (!member.empty() && excluded(member))) return;
   struct stat st;
   if (lstat(native.c_str(), &st) != 0) {
     failed_ = !fail("cannot read " + shown(native) + ": " + reason());
@@ -89,7 +111,11 @@ void InputCollector::add(const std::string& native, const std::string& member) {
       return;
     }
   }
-  if (leavesOut_ && st.st_dev == leftOut_.st_dev && st.st_ino == leftOut_.st_ino) return;
+  if (outputExists_ && st.st_dev == output_.st_dev && st.st_ino == output_.st_ino) {
+    failed_ =
+        !fail(shown(native) + " is the OUTPUT itself and cannot go into it (-x leaves it out)");
+    return;
+  }
   if (S_ISREG(st.st_mode)) {
     std::string cp932;
     if (admit(member, false, cp932)) inputs_.push_back({native, cp932, false, st});
@@ -127,29 +153,108 @@ void InputCollector::add(const std::string& native, const std::string& member) {
 }
 
 bool readNotice(const std::string& path, std::string& cp932, struct stat& st) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    if (fd >= 0) close(fd);
-    return fail("cannot open the notice " + shown(path) + ": " + reason());
-  }
+  // The stub shows what its 1024-byte message buffer holds: 1023 bytes of
+  // CP932 and the terminator. Longer texts would be cut at run time, so
+  // they are refused here, where the author can shorten them. A CP932 byte
+  // is at most three bytes of UTF-8 (a byte-order mark may come first).
+  constexpr size_t SHOWN = 1023;
   std::string utf8;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) utf8.append(buffer, static_cast<size_t>(n));
-  close(fd);
+  if (!readSmallFile(path, 3 * SHOWN + 3, "the notice", utf8) || stat(path.c_str(), &st) != 0)
+    return false;
+  if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
   if (utf8.find('\0') != std::string::npos || !toCp932(utf8, cp932))
     return fail("the notice " + shown(path) + " is not UTF-8 text that CP932 can represent");
+  if (cp932.size() > SHOWN)
+    return fail("the notice " + shown(path) + " is " + std::to_string(cp932.size()) +
+                " bytes in CP932; the stub shows at most " + std::to_string(SHOWN));
   return true;
 }
 
-bool looksLikeArchive(const std::string& path) {
+std::string foldedName(const std::string& cp932) {
+  std::string folded = cp932;
+  for (size_t i = 0; i < folded.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(folded[i]);
+    if (((byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0) && i + 1 < folded.size())
+      ++i;
+    else if (byte >= 'A' && byte <= 'Z')
+      folded[i] = static_cast<char>(byte + ('a' - 'A'));
+  }
+  return folded;
+}
+
+namespace {
+
+// A member's name (CP932) for a message.
+std::string shownMember(const std::string& cp932) {
+  std::vector<char> utf8(cp932.size() * 3 + 16);
+  return cp932ToUtf8(cp932.c_str(), utf8.data(), utf8.size()) ? shown(utf8.data()) : "?";
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool InputCollector::complete() {
+  if (failed_ || badNames_) return false;
+  std::map<std::string, size_t> seen;  // folded name -> its place in kept
+  std::vector<Input> kept;
+  std::string quietBelow;  // a folder named twice: what is inside it is too
+  bool clash = false;
+  for (Input& e : inputs_) {
+    const auto found = seen.emplace(foldedName(e.member), kept.size());
+    if (found.second) {
+      kept.push_back(std::move(e));
+      continue;
+    }
+    const Input& first = kept[found.first->second];
+    const std::string both = shown(first.native) + " and " + shown(e.native);
+    if (first.member == e.member && sameFile(first.st, e.st)) {
+      if (quietBelow.empty() || e.member.compare(0, quietBelow.size(), quietBelow) != 0) {
+        std::fprintf(stderr, "kasumiro: warning: %s is named twice (%s); stored once\n",
+                     shownMember(e.member).c_str(), both.c_str());
+        if (e.directory) quietBelow = e.member + "/";
+      }
+      continue;
+    }
+    clash = true;
+    fail(first.member == e.member
+             ? both + " would both be stored as " + shownMember(e.member)
+             : both + " would be stored as " + shownMember(first.member) + " and " +
+                   shownMember(e.member) + ", which Windows takes for one name");
+  }
+  inputs_ = std::move(kept);
+  return !clash;
+}
+
+bool readWholeArchive(const std::string& path, std::vector<std::string>& members) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail("cannot open " + shown(path) + ": " + reason());
   uint8_t head[32] = {};
   const ssize_t got = read(fd, head, sizeof head);
   close(fd);
-  if (got > 0 && lzhLooksLikeArchive(head, static_cast<size_t>(got))) return true;
-  return fail(shown(path) + " is not an LZH archive");
+  if (got <= 0 || !lzhLooksLikeArchive(head, static_cast<size_t>(got)))
+    return fail(shown(path) + " is not an LZH archive");
+  // The core reads the file under a stand-in for its native path.
+  char* cwd = path[0] == '/' ? nullptr : getcwd(nullptr, 0);
+  const std::string absolute = cwd ? std::string(cwd) + "/" + path : path;
+  std::free(cwd);
+  resetSfxState();
+  setNativeRoot(ARCHIVE_SLOT, absolute.c_str(), sfxState.selfPath);
+  copyTextBounded(sfxState.config.title, loadMessage(MSG_DEFAULT_TITLE),
+                  sizeof sfxState.config.title);
+  bool ok = runTestPass(nullptr);
+  if (ok && openArchive()) {
+    while (readEntryHeader() == HEADER_OK && skipMemberData())
+      members.push_back(sfxState.memberName);
+    closeArchive();
+  }
+  setNativeRoot(ARCHIVE_SLOT, "", sfxState.selfPath);
+  if (!ok)
+    return fail(shown(path) + " is damaged or holds what the stub cannot extract (kasumiro t " +
+                shown(path) + " tells more)");
+  return true;
 }
 
 }  // namespace pack

@@ -18,6 +18,7 @@ struct CollectSettings {
   std::string base;           // -C: the PATHs are relative to it
   bool followLinks = false;   // -L: symbolic links are followed, not left out
   bool skipBadNames = false;  // names the stub cannot create are left out, not refused
+  std::vector<std::string> exclude;  // -x: shell patterns of paths and names left out
 };
 
 // A file or folder that goes in.
@@ -32,27 +33,32 @@ class InputCollector {
  public:
   explicit InputCollector(const CollectSettings& settings) : settings_(settings) {}
 
-  // The file at path, when there is one, is never taken in (it is the
-  // output that is about to be replaced).
-  void leaveOut(const std::string& path);
+  // The file at path, when there is one, is the output about to be
+  // replaced: met among the inputs, it is refused (reading it while it is
+  // written would lose it).
+  void setOutput(const std::string& path);
   // Takes in a PATH argument and everything under it. False (reported) when
   // the argument cannot be a member's name; the other problems are
   // reported as they are met and make complete() false.
   bool addArgument(const std::string& path);
-  // Everything could be read and every name was admitted (or left out with
-  // --skip-bad-names).
-  bool complete() const { return !failed_ && !badNames_; }
+  // Everything could be read, every name was admitted (or left out with
+  // --skip-bad-names), and no two inputs would be one member on Windows:
+  // the same file or folder named twice is kept once (with a warning), two
+  // different ones under the same name, or names equal but for the case of
+  // their letters, are refused naming both.
+  bool complete();
   const std::vector<Input>& inputs() const { return inputs_; }
 
  private:
   bool admit(const std::string& utf8Member, bool directory, std::string& cp932);
+  bool excluded(const std::string& utf8Member) const;
   void add(const std::string& native, const std::string& member);
 
   const CollectSettings settings_;
   std::vector<Input> inputs_;
   std::set<std::pair<dev_t, ino_t>> openDirectories_;  // loops through links
-  struct stat leftOut_ {};
-  bool leavesOut_ = false;
+  struct stat output_ {};
+  bool outputExists_ = false;
   bool failed_ = false;    // something could not be read: stop
   bool badNames_ = false;  // names refused: all are reported, then stop
 };
@@ -60,7 +66,13 @@ class InputCollector {
 // The notice text (UTF-8 in the file) in CP932, and the file's status.
 bool readNotice(const std::string& path, std::string& cp932, struct stat& st);
 
-// Looks like the start of an LZH archive: a member header or the end marker.
-bool looksLikeArchive(const std::string& path);
+// Reads the archive of --from whole with the reader of kasumiro t, which is
+// the stub's: true when every member is intact and of a kind the stub
+// extracts, with their names (CP932) in members. Reported otherwise.
+bool readWholeArchive(const std::string& path, std::vector<std::string>& members);
+
+// The name of a member as Windows compares names: ASCII letters in lower
+// case, the second byte of a double-byte character untouched.
+std::string foldedName(const std::string& cp932);
 
 }  // namespace pack

@@ -18,16 +18,26 @@ struct Options {
   std::vector<std::string> paths;  // PATH...
   std::string from;                // --from ARCHIVE
   std::string notice;              // --notice FILE
-  CollectSettings collect;         // -C, -L, --skip-bad-names
+  CollectSettings collect;         // -C, -L, -x, --skip-bad-names
   WriteSettings write;             // --method, -1 ... -9
-  StubSettings sfx;                // --stub, --admin, --overwrite, --attributes
+  StubSettings sfx;                // --stub, --admin, --overwrite, --attributes, --wait, --temp
   std::vector<BlockText> texts;    // --title, --message, --dir, --prompt, --command
   bool quiet = false;              // -q
   bool configGiven = false;        // an option that only a self-extracting file takes
+  // From --config FILE: its folder, its inputs and their base.
+  std::string fileFolder;
+  std::vector<std::string> fileInputs;
+  std::string fileBase;
 };
 
-// Reads argv (the arguments behind "a") into o. False (reported) on a usage
-// error; help is set, and nothing else read, at --help.
+// Reads argv (the arguments behind "a") into o, the file of --config first
+// (so that the command line wins). False (reported) on a usage error; help
+// is set, and nothing else read, at --help.
 bool parseOptions(int argc, char** argv, Options& o, bool& help);
+
+// Reads a configuration file into o: UTF-8 lines of "name = value", '#'
+// lines and blank lines ignored. False (reported with the line) for a name
+// that is not one, or a value its option refuses.
+bool readConfigFile(const std::string& path, Options& o);
 
 }  // namespace pack

@@ -1,7 +1,11 @@
 #include "tools/pack/pack_support.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -12,9 +16,45 @@ namespace pack {
 
 volatile sig_atomic_t interrupted = 0;
 
+namespace {
+std::string failurePlace;
+}
+
 bool fail(const std::string& message) {
-  std::fprintf(stderr, "kasumiro: %s\n", message.c_str());
+  std::fprintf(stderr, "kasumiro: %s%s\n", failurePlace.c_str(), message.c_str());
   return false;
+}
+
+FailurePlace::FailurePlace(const std::string& place) : outer_(failurePlace) {
+  failurePlace = place;
+}
+FailurePlace::~FailurePlace() { failurePlace = outer_; }
+
+bool readSmallFile(const std::string& path, size_t limit, const std::string& what,
+                   std::string& bytes) {
+  // Not blocking: a pipe without a writer is refused, not waited for.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    const std::string why = reason();
+    if (fd >= 0) close(fd);
+    return fail("cannot open " + what + " " + shown(path) + ": " + why);
+  }
+  const bool regular = S_ISREG(st.st_mode);
+  ssize_t n = 0;
+  bytes.clear();
+  if (regular && static_cast<uint64_t>(st.st_size) <= limit) {
+    char chunk[65536];
+    while (bytes.size() <= limit && (n = read(fd, chunk, sizeof chunk)) > 0)
+      bytes.append(chunk, static_cast<size_t>(n));
+  }
+  const std::string why = reason();
+  close(fd);
+  if (!regular) return fail(what + " " + shown(path) + " is not a regular file");
+  if (n < 0) return fail("cannot read " + what + " " + shown(path) + ": " + why);
+  if (static_cast<uint64_t>(st.st_size) > limit || bytes.size() > limit)
+    return fail(what + " " + shown(path) + " is longer than " + std::to_string(limit) + " bytes");
+  return true;
 }
 
 std::string reason() { return std::strerror(errno); }

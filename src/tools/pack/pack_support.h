@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <cstddef>
 #include <string>
 
 namespace pack {
@@ -13,7 +14,24 @@ namespace pack {
 extern volatile sig_atomic_t interrupted;
 
 // Writes "kasumiro: message" on stderr; returns false for "return fail(...)".
+// While a FailurePlace lives, its text ("FILE:LINE: ") comes before message.
 bool fail(const std::string& message);
+class FailurePlace {
+ public:
+  explicit FailurePlace(const std::string& place);
+  ~FailurePlace();
+  FailurePlace(const FailurePlace&) = delete;
+  FailurePlace& operator=(const FailurePlace&) = delete;
+
+ private:
+  std::string outer_;
+};
+
+// Reads the regular file at path whole into bytes. False (reported, naming
+// it as what) when it cannot be read, is not a regular file (a device, a
+// pipe or a folder) or is longer than limit bytes.
+bool readSmallFile(const std::string& path, size_t limit, const std::string& what,
+                   std::string& bytes);
 // The text of errno.
 std::string reason();
 // A UTF-8 path or text for the terminal, its control characters escaped.

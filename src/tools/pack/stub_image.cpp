@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "tools/image/pe_image.h"
 #include "tools/image/pe_manifest.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/pack_support.h"
@@ -73,6 +74,20 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   if (image.size() < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE || image[0] != 'M' ||
       image[1] != 'Z' || std::memcmp(image.data() + 0x24, "LHA's SFX ", 10) != 0)
     return fail(shown(stub) + " is not a Kasumiro stub");
+  // The whole image: a stub cut short would have the archive written over
+  // its own code, one with something behind it (a finished self-extracting
+  // file) would read the wrong archive.
+  PeImage pe;
+  std::string problem;
+  if (!readPeImage(image, pe, problem))
+    return fail(shown(stub) + " is not a whole stub: " + problem);
+  uint32_t archiveOffset = 0;
+  std::memcpy(&archiveOffset, image.data() + CONFIG_BLOCK_OFFSET, sizeof archiveOffset);
+  if (pe.peHeader < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE)
+    return fail(shown(stub) + " is not a whole stub: its Windows headers lie in the block");
+  if (archiveOffset != image.size())
+    return fail(shown(stub) + " is not a whole stub: it is " + std::to_string(image.size()) +
+                " bytes, its block expects " + std::to_string(archiveOffset));
   SfxConfig config = settings.config;
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);

@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 
 #include "extract/entry_header.h"
 #include "extract/passes.h"
+#include "extract/post_command.h"
+#include "extract/temp_folder.h"
 #include "lzh/lzh_format.h"
 #include "paths/path_strings.h"
 #include "platform/posix/platform_posix.h"
@@ -42,8 +45,12 @@ const char* const EXTRACT_HELP =
     "  -y       answer Yes to the notice text\n"
     "  -o       overwrite existing files without asking\n"
     "  --run    start the configured command afterwards (it is only shown otherwise)\n"
-    "  -d DEST  the destination (the same as naming it after FILE)\n"
-    "Exit status: 0 when everything was extracted, 1 on any failure or refusal.\n";
+    "  -d DEST  the destination (the same as naming it after FILE); missing folders\n"
+    "           on the way are made\n"
+    "Exit status: 0 when everything was extracted, 1 on any failure or refusal.\n"
+    "With --run, a file made with --wait or --temp ends with the command's exit\n"
+    "status; one made with --temp extracts into a new folder under $TMPDIR (or\n"
+    "/tmp) that is removed afterwards, unless DEST is named.\n";
 const char* const LIST_HELP =
     "usage: kasumiro l FILE\n"
     "Lists the members of FILE: sizes, method, CRC-16, time (UTC) and name.\n";
@@ -128,7 +135,7 @@ bool loadFileConfig(FileKind kind, const char* tail) {
 // The configured destination (CP932, expanded by loadConfig) as the native
 // destination. False when it holds bytes that are not CP932 text: it would
 // name another folder once converted.
-bool useConfiguredDestination(const char* configured) {
+bool useConfiguredDestination(const char* configured, std::string& native) {
   char unquoted[EXTRACT_DIR_SIZE];
   char utf8[4 * EXTRACT_DIR_SIZE];
   char back[EXTRACT_DIR_SIZE];
@@ -136,8 +143,22 @@ bool useConfiguredDestination(const char* configured) {
   if (!nativePath(unquoted, utf8, sizeof utf8) || !utf8ToCp932(utf8, back, sizeof back) ||
       std::strcmp(back, unquoted) != 0)
     return false;
-  setNativeRoot(DESTINATION_SLOT, absoluteNative(utf8).c_str(), sfxState.extractDir);
+  native = absoluteNative(utf8);
+  setNativeRoot(DESTINATION_SLOT, native.c_str(), sfxState.extractDir);
   return true;
+}
+
+// Makes the directory at path and every missing one above it, as the stub
+// does on Windows. False (said) when one cannot be made.
+bool makeDirectoryPath(const std::string& path) {
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string part = path.substr(0, end);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      std::fprintf(stderr, "kasumiro: cannot make %s: %s\n", part.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (end == std::string::npos) return true;
+  }
 }
 
 void onInterrupt(int) { sfxState.cancelRequested = 1; }
@@ -189,14 +210,22 @@ int commandExtract(int argc, char** argv) {
   if (terminalHost.overwriteSilent) sfxState.config.flags |= FLAG_OVERWRITE;
   if (!runExtraction(nullptr, MODE_NOTICE)) return EXIT_FAILED;
 
-  if (tail[0]) {
+  // With --run, a file made with --temp extracts into a folder of its own
+  // (unless DEST names one), as the stub does.
+  const uint32_t flags = sfxState.config.flags;
+  const bool temporary = run && !destination && (flags & FLAG_TEMP_FOLDER);
+  std::string native = destination ? absoluteNative(destination) : std::string();
+  if (temporary) {
+    if (!makeTempFolder()) return EXIT_FAILED;
+  } else if (tail[0]) {
     std::strcpy(sfxState.extractDir, tail);
   } else if (kind == KIND_ARCHIVE) {
     setNativeRoot(DESTINATION_SLOT, absoluteNative(".").c_str(), sfxState.extractDir);
-  } else if (!useConfiguredDestination(sfxState.config.defaultDir)) {
+  } else if (!useConfiguredDestination(sfxState.config.defaultDir, native)) {
     std::fputs("kasumiro: the configured destination is not a valid path; name one\n", stderr);
     return EXIT_FAILED;
   }
+  if (!native.empty() && !makeDirectoryPath(native)) return EXIT_FAILED;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigaction(SIGINT, &action, nullptr);
@@ -204,6 +233,15 @@ int commandExtract(int argc, char** argv) {
   sfxState.progress.total = 0;
   bool ok = runExtraction(nullptr, MODE_SCAN) && runExtraction(nullptr, MODE_EXTRACT);
   terminalEndProgress();
+  int status = ok ? EXIT_OK : EXIT_FAILED;
+  // A command that the file waits for: its exit status is the runner's.
+  if (ok && (flags & COMMAND_WAITED_FOR)) {
+    uint32_t code = 0;
+    const CommandOutcome outcome = runCommandAndWait(&code);
+    if (outcome == COMMAND_NOT_STARTED) status = EXIT_FAILED;
+    if (outcome == COMMAND_ENDED && run) status = static_cast<int>(code);
+  }
+  if (temporary) removeTempFolder();
   if (posixLastCommand.started && !run) {
     static char program[4096], arguments[4096], directory[4096];
     escapeForDisplay(posixLastCommand.program, program, sizeof program, false);
@@ -212,13 +250,13 @@ int commandExtract(int argc, char** argv) {
     std::printf("command (not run; --run starts it): '%s' %s  [in %s]\n", program, arguments,
                 directory);
   }
-  if (ok && !terminalHost.quiet && isatty(STDOUT_FILENO)) {
+  if (ok && !temporary && !terminalHost.quiet && isatty(STDOUT_FILENO)) {
     static char dir[16384];
     if (cp932ToDisplay(sfxState.extractDir, dir, sizeof dir, false))
       std::printf("extracted %llu bytes into %s\n",
                   static_cast<unsigned long long>(sfxState.progress.total), dir);
   }
-  return ok ? EXIT_OK : EXIT_FAILED;
+  return status;
 }
 
 int commandList(const char* file) {
@@ -292,6 +330,8 @@ int commandInfo(const char* file) {
   printField("command", c.runCommand);
   std::printf("%-11s %s\n", "overwrite", c.flags & FLAG_OVERWRITE ? "on" : "off");
   std::printf("%-11s %s\n", "attributes", c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off");
+  std::printf("%-11s %s\n", "wait", c.flags & FLAG_WAIT_FOR_COMMAND ? "on" : "off");
+  std::printf("%-11s %s\n", "temp", c.flags & FLAG_TEMP_FOLDER ? "on" : "off");
   return EXIT_OK;
 }
 
