@@ -223,9 +223,11 @@ static bool extractFile(PassTarget& target) {
     // The old file is removed, not rewritten: a new file costs the file
     // system far less than truncating one (which some flush at once), and a
     // read-only, hidden or system file has its attributes reset first so
-    // that it can go.
+    // that it can go. A link in its place goes itself; its target is never
+    // touched.
     if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY)) {
-      platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
+      if (!(existing & PLATFORM_ATTRIBUTE_REPARSE_POINT))
+        platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
       platformDeleteFile(path);
     }
   }

@@ -757,9 +757,11 @@ EOF
   absent "$L/cancel/random.bin"
   finish
 
-  # The same stub in other code pages; its manifest.
+  # The same stub in other code pages; its manifest; links planted in the
+  # destination.
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
+  . "$ROOT/tests/wine/safety.sh"
 }
 
 for a in "${archs[@]}"; do

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/link_walk.h"
 #include "platform/platform.h"
 #include "platform/posix/text.h"
 
@@ -123,17 +124,19 @@ FileHandle platformCreateOutput(const char* path) {
 
 namespace {
 
-// The deepest directory that a walk of this pass found real, every directory
-// above it too: the next walk starts below it when the path lies inside.
-// Members come in directory order, so most paths share all their
-// directories with the one before, and a pass never turns a directory into
-// a link (it deletes files only).
-char checkedDirectory[NATIVE_PATH_SIZE];
-size_t checkedLength = 0;
+char checkedPath[NATIVE_PATH_SIZE];
+CheckedDirectory checkedDirectory{checkedPath, sizeof checkedPath, 0};
+
+PathKind kindOf(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0) return PATH_MISSING;
+  if (S_ISLNK(st.st_mode)) return PATH_LINK;
+  return S_ISDIR(st.st_mode) ? PATH_DIRECTORY : PATH_OTHER;
+}
 
 }  // namespace
 
-void platformForgetCheckedDirectories() { checkedLength = 0; }
+void platformForgetCheckedDirectories() { checkedDirectory.length = 0; }
 
 bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
   char n[NATIVE_PATH_SIZE];
@@ -144,34 +147,10 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
   prefix[trustedLength] = 0;
   if (!native(prefix, trusted)) return false;
   const size_t trustedEnd = std::strlen(trusted);
-  const size_t length = std::strlen(n);
   if (std::strncmp(n, trusted, trustedEnd) != 0) return false;
-  size_t real = trustedEnd;  // the walk starts behind it
-  if (checkedLength > trustedEnd && checkedLength < length && n[checkedLength] == '/' &&
-      std::memcmp(n, checkedDirectory, checkedLength) == 0)
-    real = checkedLength;
-  bool allReal = true;  // every component walked so far is a real directory
-  for (size_t i = real + 1; i <= length; ++i) {
-    if (i < length && n[i] != '/') continue;
-    if (i == length && !wholePath) break;
-    if (n[i - 1] == '/') continue;  // an empty component
-    const char saved = n[i];
-    n[i] = 0;
-    struct stat st;
-    const bool found = lstat(n, &st) == 0;
-    n[i] = saved;
-    if (found && S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-      return false;
-    }
-    allReal = allReal && found && S_ISDIR(st.st_mode);
-    if (allReal) real = i;
-  }
-  if (real > trustedEnd && real != checkedLength) {
-    std::memcpy(checkedDirectory, n, real);
-    checkedLength = real;
-  }
-  return true;
+  if (walkNoLinkBelow(n, trustedEnd, wholePath, kindOf, checkedDirectory)) return true;
+  errno = ELOOP;
+  return false;
 }
 
 FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {

@@ -5,6 +5,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstring>
+
+#include "platform/link_walk.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_text.h"
 
@@ -24,14 +27,41 @@ FileHandle platformCreateOutput(const char* path) {
   return openFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
-// Member names cannot make links on Windows, and the stub has always opened
-// the path as it is.
-FileHandle platformCreateOutputBelow(const char* path, size_t) {
-  return platformCreateOutput(path);
+// A junction, a symbolic link or a mount point inside the destination (put
+// there by another program, perhaps before an elevated extraction) would
+// carry what follows out of it: the directories below the destination are
+// walked first and any reparse point refuses the member. (Cloud-file
+// placeholders are reparse points too, but the system shows them to
+// programs as plain files and folders.)
+static PathKind kindOf(const char* path) {
+  const DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PATH_MISSING;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PATH_LINK;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? PATH_DIRECTORY : PATH_OTHER;
 }
 
-bool platformNoLinkBelow(const char*, size_t, bool) { return true; }
-void platformForgetCheckedDirectories() {}
+static char checkedPath[WIDE_PATH_UNITS];
+static CheckedDirectory checkedDirectory{checkedPath, sizeof checkedPath, 0};
+
+void platformForgetCheckedDirectories() { checkedDirectory.length = 0; }
+
+bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
+  char work[WIDE_PATH_UNITS];
+  const size_t length = strlen(path);
+  if (length >= sizeof work) return false;
+  memcpy(work, path, length + 1);
+  return walkNoLinkBelow(work, trustedLength, wholePath, kindOf, checkedDirectory);
+}
+
+// The file itself is made new (the pass has removed an old one after its
+// question) and never through a link in its place: CREATE_NEW with
+// FILE_FLAG_OPEN_REPARSE_POINT fails on any name that exists, a link
+// included, instead of following it.
+FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
+  if (!platformNoLinkBelow(path, trustedLength, false)) return PLATFORM_INVALID_FILE;
+  return openFile(path, GENERIC_WRITE, 0, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+}
 
 FileHandle platformOpenNullSink() {
   return openFile("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -80,8 +110,9 @@ bool platformCreateDirectory(const char* path) {
 }
 
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
+  // A link in the directory's place gets the time itself: its target never.
   HANDLE h = openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS);
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (h == INVALID_HANDLE_VALUE) return;
   FILETIME ft = toFiletime(lastWrite);
   SetFileTime(h, nullptr, nullptr, &ft);
