@@ -81,9 +81,16 @@ static void showStatus(int message) {
   hostSetItemText(sfxState.mainWindow, ID_STATUS_LINE, sfxState.messageBuffer);
 }
 
+// The output of a member that failed goes. The pass ends and starts no
+// command, so the held files go first: a held file cannot be deleted.
+static void deleteOutput(const char* path) {
+  platformReleaseHeld();
+  platformDeleteFile(path);
+}
+
 static void failWithWriteError(bool deleteFile) {
   reportFileError(loadMessage(MSG_WRITE_ERROR), sfxState.currentPath);
-  if (deleteFile) platformDeleteFile(sfxState.currentPath);
+  if (deleteFile) deleteOutput(sfxState.currentPath);
   sfxState.abortFlag = 1;
 }
 
@@ -232,7 +239,9 @@ static bool extractFile(PassTarget& target) {
     }
   }
 
-  sfxState.outputFile = platformCreateOutputBelow(path, target.memberOffset);
+  sfxState.outputFile = commandNamesFile(path, target.memberOffset)
+                            ? platformCreateHeldOutputBelow(path, target.memberOffset)
+                            : platformCreateOutputBelow(path, target.memberOffset);
   if (sfxState.outputFile == PLATFORM_INVALID_FILE) {
     failWithWriteError(false);
     return false;
@@ -241,7 +250,7 @@ static bool extractFile(PassTarget& target) {
   if (sfxState.abortFlag) {
     platformClose(sfxState.outputFile);
     sfxState.outputFile = PLATFORM_INVALID_FILE;
-    platformDeleteFile(path);
+    deleteOutput(path);
     return false;
   }
   platformSetFileTime(sfxState.outputFile, sfxState.entry.lastWriteTime);
@@ -253,7 +262,7 @@ static bool extractFile(PassTarget& target) {
   }
   if (sfxState.runningCrc != sfxState.entry.dataCrc) {
     reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), path);
-    platformDeleteFile(path);
+    deleteOutput(path);
     sfxState.abortFlag = 1;
     return false;
   }
@@ -286,6 +295,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   PassTarget target{};
   target.overwriteAll = (sfxState.config.flags & FLAG_OVERWRITE) != 0;
   platformForgetCheckedDirectories();
+  if (mode == MODE_EXTRACT) prepareCommandNames();
 
   if (!openArchive()) return false;
 
@@ -327,6 +337,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
     stampDirectories(target);
     sfxState.abortFlag = abortFlag;
     runPostCommand();
+    platformReleaseHeld();
   }
   return !sfxState.abortFlag;
 }

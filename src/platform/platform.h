@@ -50,6 +50,16 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
 // real only until the next call (someone may have changed them between
 // passes).
 void platformForgetCheckedDirectories();
+// Like platformCreateOutputBelow, for a file that the post-extraction
+// command names: until platformReleaseHeld no other process can swap it.
+// Windows holds it open without delete sharing from its creation (so it and
+// the folders above it cannot be deleted or renamed) and, when the program
+// runs elevated, gives it an access list that only administrators can
+// write. At most 16 files are held at a time; more are created unheld.
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength);
+// Lets the held files go: right after the command has started, or before a
+// held file is deleted after a failure (the pass then ends).
+void platformReleaseHeld();
 // Opens the null device for writing (used to test data without writing it).
 FileHandle platformOpenNullSink();
 // One read call; *got receives the byte count. False when the call failed.

@@ -758,7 +758,7 @@ EOF
   finish
 
   # The same stub in other code pages; its manifest; links planted in the
-  # destination.
+  # destination and the command's files held until it starts.
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
   . "$ROOT/tests/wine/safety.sh"

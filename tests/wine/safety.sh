@@ -9,7 +9,8 @@
 # carry it). A Unix link to a file it shows as a plain file, and it follows
 # a dangling one when asked to create a file: the stub creates with
 # CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT, which refuses any name that
-# exists, a link included.
+# exists, a link included. Wine keeps no access lists on files, so of the
+# command's holds only the sharing can be seen here.
 links_tree=$S/links
 mkdir -p "$links_tree/lnk" "$S/outside"
 printf 'first\r\n' >"$links_tree/a.txt"
@@ -40,3 +41,40 @@ EOF
   [ "$name" = dangling ] || same_file "$links_tree/a.txt" "$L/$name/a.txt"
   finish
 done
+
+# The command's program and the file it names are held from their creation
+# until the command has started: while the overwrite question for the last
+# member is open, another program can neither rename nor delete them (a
+# member the command does not name it can).
+hold_tree=$S/hold
+mkdir -p "$hold_tree"
+cp "$bin/kasumiro-record-args.exe" "$hold_tree/"
+printf 'named\r\n' >"$hold_tree/named.txt"
+printf 'other\r\n' >"$hold_tree/other.txt"
+printf 'last\r\n' >"$hold_tree/zz.txt"
+lzh "$S/hold.lzh" o5 "$hold_tree" kasumiro-record-args.exe named.txt other.txt zz.txt
+sfx "$L/hold.exe" "$S/hold.lzh" --dir "$W\\hold" \
+  --command '"%ExtractDir%\kasumiro-record-args.exe" "%ExtractDir%\named.txt"'
+mkdir -p "$L/hold"
+printf 'old\r\n' >"$L/hold/zz.txt"
+begin "$arch: the command's files cannot be swapped before it starts"
+KASUMIRO_RECORD="$W\\hold-record.txt" drive hold <<EOF
+start $W\\hold.exe
+wait main class=#32770 owner=none
+click main 1
+wait question class=#32770 owner=main
+held $W\\hold\\kasumiro-record-args.exe yes
+held $W\\hold\\named.txt yes
+held $W\\hold\\other.txt no
+click question 6
+exit 1
+waitfile $W\\hold-record.txt
+EOF
+for f in kasumiro-record-args.exe named.txt other.txt zz.txt; do same_file "$hold_tree/$f" "$L/hold/$f"; done
+if [ -f "$L/hold-record.txt" ]; then
+  tr -d '\r' <"$L/hold-record.txt" | grep -qxF "arg1=$W\\hold\\named.txt" ||
+    bad "the command did not get the named file"
+else
+  bad "the command did not run"
+fi
+finish

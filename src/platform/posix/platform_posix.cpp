@@ -20,6 +20,7 @@
 #include "platform/posix/text.h"
 
 PosixCommandRecord posixLastCommand;
+char posixHeldFiles[4096];
 bool posixRunCommands = false;
 unsigned posixFailWriteAfter = 0;
 bool posixDeviceNames = false;
@@ -159,6 +160,19 @@ FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
   if (!platformNoLinkBelow(path, trustedLength, false)) return PLATFORM_INVALID_FILE;
   return platformCreateOutput(path);
 }
+
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength) {
+  const FileHandle file = platformCreateOutputBelow(path, trustedLength);
+  char n[NATIVE_PATH_SIZE];
+  const size_t used = std::strlen(posixHeldFiles);
+  if (file != PLATFORM_INVALID_FILE && native(path, n) &&
+      used + std::strlen(n) + 2 <= sizeof posixHeldFiles) {
+    std::strcat(std::strcat(posixHeldFiles + used, n), "\n");
+  }
+  return file;
+}
+
+void platformReleaseHeld() { posixHeldFiles[0] = 0; }
 
 FileHandle platformOpenNullSink() { return handleOf(open("/dev/null", O_WRONLY | O_CLOEXEC)); }
 
@@ -436,6 +450,7 @@ void platformStartCommand(void*, const char* program, const char* arguments,
   nativePath(program, r.program, sizeof r.program);
   if (!nativeText(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
   nativePath(directory, r.directory, sizeof r.directory);
+  std::memcpy(r.held, posixHeldFiles, sizeof r.held);
   if (!posixRunCommands) return;
   pid_t child = fork();
   if (child == 0) {

@@ -56,11 +56,60 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
 // The file itself is made new (the pass has removed an old one after its
 // question) and never through a link in its place: CREATE_NEW with
 // FILE_FLAG_OPEN_REPARSE_POINT fails on any name that exists, a link
-// included, instead of following it.
+// included, instead of following it. Others may read it while it is
+// written, which lets the command's files be held (below).
+static HANDLE createBelow(const char* path, size_t trustedLength, SECURITY_ATTRIBUTES* security) {
+  if (!platformNoLinkBelow(path, trustedLength, false)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ, security, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
-  if (!platformNoLinkBelow(path, trustedLength, false)) return PLATFORM_INVALID_FILE;
-  return openFile(path, GENERIC_WRITE, 0, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  return createBelow(path, trustedLength, nullptr);
+}
+
+// A self-relative security descriptor with a protected access list:
+// SYSTEM and the Administrators full control, the Users read and run, so a
+// process without administrator rights can neither write the file nor
+// change its access list (the owner of an elevated process's files is the
+// Administrators group).
+// clang-format off
+static const unsigned char ADMINISTRATORS_WRITE[] = {
+    1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,  // DACL at 20, protected
+    2, 0, 76, 0, 3, 0, 0, 0,                                            // 76 bytes, 3 entries
+    0, 0, 20, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                //   SYSTEM
+    0, 0, 24, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,                 //   Administrators
+    0, 0, 24, 0, 0xA9, 0x00, 0x12, 0x00,                                // read and execute:
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0,                 //   Users
+};
+// clang-format on
+
+static HANDLE held[16];
+static unsigned heldCount;
+
+// Where the stub runs elevated (IsUserAnAdmin is true only for an elevated
+// token under UAC), the file gets the access list above, so nothing
+// unelevated can write it at any time; and a second handle, opened while
+// the output's own still denies deletion, holds it until the command has
+// started: it shares reading and writing (the output is still being
+// written) but never deletion, so the file cannot be deleted or renamed,
+// nor (NTFS refuses while a file below is open) any folder above it.
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength) {
+  SECURITY_ATTRIBUTES security = {sizeof security, const_cast<unsigned char*>(ADMINISTRATORS_WRITE),
+                                  FALSE};
+  HANDLE output = createBelow(path, trustedLength, IsUserAnAdmin() ? &security : nullptr);
+  if (output != INVALID_HANDLE_VALUE && heldCount < sizeof held / sizeof held[0]) {
+    HANDLE hold =
+        openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    if (hold != INVALID_HANDLE_VALUE) held[heldCount++] = hold;
+  }
+  return output;
+}
+
+void platformReleaseHeld() {
+  while (heldCount) CloseHandle(held[--heldCount]);
 }
 
 FileHandle platformOpenNullSink() {
