@@ -55,6 +55,7 @@ int commandPack(int argc, char** argv) {
     return failWith("the self-extracting options need an OUTPUT ending in .exe", EXIT_USAGE);
   if (!o.from.empty() && !sfx) return failWith("--from makes an OUTPUT.exe", EXIT_USAGE);
   if (!pack::fillBlockTexts(o.texts, o.sfx.config)) return EXIT_FAILED;
+  if (sfx && !pack::chooseExecutionLevel(o.sfx)) return EXIT_USAGE;
 
   struct sigaction action {};
   action.sa_handler = onSignal;

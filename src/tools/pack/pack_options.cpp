@@ -27,7 +27,10 @@ const char* const PACK_HELP =
     "  --overwrite        replace existing files without asking\n"
     "  --attributes       restore read-only and hidden attributes\n"
     "  --notice FILE      a text (UTF-8) shown first, with Yes and No\n"
-    "  --admin            ask for administrator rights when started\n"
+    "  --admin            ask for administrator rights when started; the default\n"
+    "                     when --dir lies under %ProgramFilesDir%, %CommonFilesDir%,\n"
+    "                     %SystemDir% or %windir%\n"
+    "  --as-invoker       never ask for administrator rights\n"
     "  --stub S           i686 (default), x86_64, or a stub file\n"
     "SOURCE_DATE_EPOCH, when set, is the notice's time and the latest time stored.\n";
 
@@ -51,6 +54,8 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
       o.collect.skipBadNames = true;
     } else if (a == "--admin") {
       o.sfx.admin = o.configGiven = true;
+    } else if (a == "--as-invoker") {
+      o.sfx.asInvoker = o.configGiven = true;
     } else if (a == "--overwrite") {
       o.sfx.config.flags |= FLAG_OVERWRITE;
       o.configGiven = true;

@@ -24,6 +24,7 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
+#include "tools/image/pe_manifest.h"
 #include "tools/pack/pack_command.h"
 #include "ui/terminal/terminal_host.h"
 
@@ -52,7 +53,8 @@ const char* const TEST_HELP =
     "Decodes every member of FILE and checks its CRC-16; writes nothing.\n";
 const char* const INFO_HELP =
     "usage: kasumiro info FILE\n"
-    "Shows the configuration block of a self-extracting file.\n";
+    "Shows the configuration block of a self-extracting file and whether it asks\n"
+    "for administrator rights (the execution level of its manifest).\n";
 
 void usage(FILE* stream) {
   std::fputs(
@@ -292,6 +294,27 @@ int commandInfo(const char* file) {
   printField("command", c.runCommand);
   std::printf("%-11s %s\n", "overwrite", c.flags & FLAG_OVERWRITE ? "on" : "off");
   std::printf("%-11s %s\n", "attributes", c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off");
+  // The execution level its manifest requests, from the image in front of
+  // the archive (a stub is far smaller than the bound).
+  std::vector<uint8_t> stub(c.archiveOffset < (64u << 20) ? c.archiveOffset : 0);
+  image = platformOpenRead(sfxState.selfPath);
+  got = 0;
+  const bool stubRead =
+      image != PLATFORM_INVALID_FILE && !stub.empty() &&
+      platformRead(image, stub.data(), static_cast<uint32_t>(stub.size()), &got) &&
+      got == stub.size();
+  if (image != PLATFORM_INVALID_FILE) platformClose(image);
+  std::string level, error = "the image ends before the archive";
+  const bool known = stubRead && manifestExecutionLevel(stub, level, error);
+  // The level comes from the file: anything but a word is not shown.
+  if (known && !level.empty() &&
+      level.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") ==
+          std::string::npos)
+    std::printf("%-11s %s%s\n", "level", level.c_str(),
+                level == "requireAdministrator" ? " (--admin: asks for administrator rights)" : "");
+  else
+    std::printf("%-11s unknown: %s\n", "level",
+                known ? "the manifest's level is not a word" : error.c_str());
   return EXIT_OK;
 }
 
