@@ -196,10 +196,11 @@ static void stampDirectories(PassTarget& target) {
   if (!target.directoriesExtracted || !openArchive()) return;
   for (uint32_t member = 0; member < target.membersDone; ++member) {
     if (readEntryHeader() != HEADER_OK) break;
-    if (sfxState.entry.method == 'd' && sfxState.memberName[0] &&
+    if (sfxState.entry.method == 'd' &&
         buildOutputPath(sfxState.currentPath, CURRENT_PATH_SIZE, sfxState.extractDir,
                         sfxState.memberName, target.rootLength, target.longNames,
                         platformHasDeviceNames(), &target.memberOffset) == OUTPUT_PATH_OK &&
+        !namesNoComponent(sfxState.currentPath + target.memberOffset) &&
         platformNoLinkBelow(sfxState.currentPath, target.memberOffset, true)) {
       dropClosingSeparator(sfxState.currentPath);
       platformSetDirectoryTime(sfxState.currentPath, sfxState.entry.lastWriteTime);
@@ -278,10 +279,13 @@ static bool extractMember(PassTarget& target, bool isNotice) {
     reportProgressOrStop();
     return !sfxState.abortFlag && skipMemberData();
   }
-  // A directory member whose name is gone (folders suppressed) has nothing
-  // to make; its data, if any, is passed over like any other.
-  if (sfxState.entry.method == 'd' && !sfxState.memberName[0]) return skipMemberData();
   if (!buildMemberPath(target)) return false;
+  // A directory member whose name is gone (folders suppressed) or names the
+  // destination itself ("./", "/") has nothing to make: the destination is
+  // the user's, its time and attributes too. Its data, if any, is passed
+  // over like any other.
+  if (sfxState.entry.method == 'd' && namesNoComponent(sfxState.currentPath + target.memberOffset))
+    return skipMemberData();
   showStatus(MSG_EXTRACTING);
   makeDirectories(sfxState.currentPath);
   if (sfxState.entry.method == 'd') return finishDirectory(target) && skipMemberData();

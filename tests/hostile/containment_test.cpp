@@ -1,8 +1,8 @@
 // What an archive cannot do to the user: reach outside the destination
-// through links, rewrite the destination the user chose, cut names onto
-// other members' files, break links of files it replaces, show a damaged
-// notice, change which program starts afterwards, or leave that program
-// open to being swapped before it starts.
+// through links, rewrite the destination the user chose (its names, its
+// time), cut names onto other members' files, break links of files it
+// replaces, show a damaged notice, change which program starts afterwards,
+// or leave that program open to being swapped before it starts.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +108,21 @@ TEST_F(ContainmentTest, TheDestinationIsUsedAsTheUserGaveIt) {
   ASSERT_TRUE(scanAndExtract());
   EXPECT_EQ(tree("d e:f|g"), (std::vector<std::string>{"a_b/", "a_b/_."}));
   EXPECT_EQ(tree("x"), std::vector<std::string>{});
+}
+
+TEST_F(ContainmentTest, ADirectoryMemberNamingTheDestinationLeavesItAlone) {
+  for (const char* name : {".", "/", "./.", ".//"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(destination());
+    Member self = dirMember(name);
+    self.unixTime = 86400;  // a time no directory here has
+    ASSERT_TRUE(
+        loadImage(image({self, fileMember("a.txt", bytesOf("a"), '0')}, FLAG_RESTORE_ATTRIBUTES)));
+    setDestination();
+    EXPECT_TRUE(scanAndExtract());
+    EXPECT_EQ(contents("out/a.txt"), bytesOf("a"));
+    EXPECT_NE(modified(destination()), 86400);
+  }
 }
 
 TEST_F(ContainmentTest, NamesTooLongForTheVolumeAreRefusedNotCut) {

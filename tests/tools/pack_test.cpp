@@ -280,6 +280,40 @@ TEST_F(PackTest, TheExecutionLevelFollowsTheDestination) {
   EXPECT_EQ(kasumiro("a --as-invoker x.lzh a.txt").status, 2);  // an .exe option
 }
 
+// OUTPUT is replaced by a rename: only a regular file may stand there.
+TEST_F(PackTest, AnOutputThatIsNotARegularFileIsRefused) {
+  spit(dir / "a.txt", "a");
+  spit(dir / "target.exe", "target");
+  ASSERT_EQ(mkfifo((dir / "fifo.lzh").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("target.exe", (dir / "link.exe").c_str()), 0);
+  ASSERT_EQ(symlink("missing.lzh", (dir / "dangling.lzh").c_str()), 0);
+  fs::create_directories(dir / "folder.exe");
+  const struct {
+    const char* output;
+    const char* what;
+  } cases[] = {
+      {"fifo.lzh", " (a pipe)"},
+      {"link.exe", " (a symbolic link)"},
+      {"dangling.lzh", " (a symbolic link)"},
+      {"folder.exe", " (a folder)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    struct stat before, after;
+    ASSERT_EQ(lstat((dir / c.output).c_str(), &before), 0);
+    const RunResult r = kasumiro(std::string("a -q ") + c.output + " a.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("kasumiro: ") + c.output + " exists and is not a regular file" +
+                         c.what + "; name another OUTPUT\n");
+    ASSERT_EQ(lstat((dir / c.output).c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+  }
+  EXPECT_EQ(slurp(dir / "target.exe"), "target");
+  EXPECT_FALSE(fs::exists(dir / "missing.lzh"));
+  EXPECT_EQ(run("ls -A | grep -c kasumiro").out, "0\n");  // no temporary file left
+}
+
 TEST_F(PackTest, BadNamesAndLinksAreNeverSilentlyChanged) {
   spit(dir / "in" / "good.txt", "good");
   spit(dir / "in" / "bad:name.txt", "bad");

@@ -39,9 +39,11 @@ const char* const VERSION_TEXT = "kasumiro " KASUMIRO_VERSION "\n";
 const char* const EXTRACT_HELP =
     "usage: kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]\n"
     "Extracts FILE (a self-extracting file or an LZH archive) into DEST; without\n"
-    "one, into the configured destination (the current directory for an archive).\n"
+    "one, into the current directory (never into the destination the file\n"
+    "configures: `kasumiro info FILE` shows it).\n"
     "  -y       answer Yes to the notice text\n"
-    "  -o       overwrite existing files without asking\n"
+    "  -o       overwrite existing files without asking (a file's own overwrite\n"
+    "           setting is not followed: without -o every existing file is asked)\n"
     "  --run    start the configured command afterwards (it is only shown otherwise)\n"
     "  -d DEST  the destination (the same as naming it after FILE)\n"
     "Exit status: 0 when everything was extracted, 1 on any failure or refusal.\n";
@@ -127,21 +129,6 @@ bool loadFileConfig(FileKind kind, const char* tail) {
   return true;
 }
 
-// The configured destination (CP932, expanded by loadConfig) as the native
-// destination. False when it holds bytes that are not CP932 text: it would
-// name another folder once converted.
-bool useConfiguredDestination(const char* configured) {
-  char unquoted[EXTRACT_DIR_SIZE];
-  char utf8[4 * EXTRACT_DIR_SIZE];
-  char back[EXTRACT_DIR_SIZE];
-  unquotePath(unquoted, configured);
-  if (!nativePath(unquoted, utf8, sizeof utf8) || !utf8ToCp932(utf8, back, sizeof back) ||
-      std::strcmp(back, unquoted) != 0)
-    return false;
-  setNativeRoot(DESTINATION_SLOT, absoluteNative(utf8).c_str(), sfxState.extractDir);
-  return true;
-}
-
 void onInterrupt(int) { sfxState.cancelRequested = 1; }
 
 void printFileTime(FileTime time) {
@@ -188,17 +175,19 @@ int commandExtract(int argc, char** argv) {
   if (destination) setNativeRoot(DESTINATION_SLOT, absoluteNative(destination).c_str(), tail);
   posixRunCommands = run;
   if (!loadFileConfig(kind, tail)) return EXIT_FAILED;
+  // The file's own overwrite setting is for the stub, whose user chose the
+  // destination in its dialog; here only -o replaces without a question.
+  sfxState.config.flags &= ~FLAG_OVERWRITE;
   if (terminalHost.overwriteSilent) sfxState.config.flags |= FLAG_OVERWRITE;
   if (!runExtraction(nullptr, MODE_NOTICE)) return EXIT_FAILED;
 
-  if (tail[0]) {
+  // Without DEST, the current directory, as other archivers do: the
+  // configured destination (%TEMP%, or a folder of the author's choosing)
+  // is for the stub on Windows.
+  if (tail[0])
     std::strcpy(sfxState.extractDir, tail);
-  } else if (kind == KIND_ARCHIVE) {
+  else
     setNativeRoot(DESTINATION_SLOT, absoluteNative(".").c_str(), sfxState.extractDir);
-  } else if (!useConfiguredDestination(sfxState.config.defaultDir)) {
-    std::fputs("kasumiro: the configured destination is not a valid path; name one\n", stderr);
-    return EXIT_FAILED;
-  }
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigaction(SIGINT, &action, nullptr);
