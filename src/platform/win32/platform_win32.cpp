@@ -69,20 +69,22 @@ FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
 }
 
 // A self-relative security descriptor with a protected access list:
-// SYSTEM and the Administrators full control, the Users read and run, so a
-// process without administrator rights can neither write the file nor
-// change its access list (the owner of an elevated process's files is the
-// Administrators group).
+// SYSTEM and the Administrators full control, the Users read and run, and
+// the file's owner (OWNER RIGHTS, which replaces an owner's implicit right
+// to change the list) nothing more: a process without administrator rights
+// can neither write the file nor change its access list, whoever owns it.
 // clang-format off
 static const unsigned char ADMINISTRATORS_WRITE[] = {
     1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,  // DACL at 20, protected
-    2, 0, 76, 0, 3, 0, 0, 0,                                            // 76 bytes, 3 entries
+    2, 0, 96, 0, 4, 0, 0, 0,                                            // 96 bytes, 4 entries
     0, 0, 20, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
     1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                //   SYSTEM
     0, 0, 24, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
     1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,                 //   Administrators
     0, 0, 24, 0, 0xA9, 0x00, 0x12, 0x00,                                // read and execute:
     1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0,                 //   Users
+    0, 0, 20, 0, 0x00, 0x00, 0x02, 0x00,                                // read the list:
+    1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0,                                 //   OWNER RIGHTS
 };
 // clang-format on
 
