@@ -36,6 +36,7 @@ set(KASUMIRO_CORE_SOURCES
 
 # The platform seam on Linux (its CP932 tables are generated at build time).
 set(KASUMIRO_PLATFORM_POSIX_SOURCES
+  src/platform/link_walk.cpp
   src/platform/posix/platform_posix.cpp
   src/platform/posix/text_posix.cpp)
 
@@ -46,6 +47,7 @@ set(KASUMIRO_STUB_LOGIC_SOURCES
   src/stub/dialog_logic.cpp)
 set(KASUMIRO_STUB_WIN32_SOURCES
   src/platform/win32/c_library.cpp
+  src/platform/link_walk.cpp
   src/platform/win32/platform_win32.cpp
   src/platform/win32/win32_text.cpp
   src/ui/win32/ui_text.cpp

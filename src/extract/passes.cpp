@@ -81,9 +81,16 @@ static void showStatus(int message) {
   hostSetItemText(sfxState.mainWindow, ID_STATUS_LINE, sfxState.messageBuffer);
 }
 
+// The output of a member that failed goes. The pass ends and starts no
+// command, so the held files go first: a held file cannot be deleted.
+static void deleteOutput(const char* path) {
+  platformReleaseHeld();
+  platformDeleteFile(path);
+}
+
 static void failWithWriteError(bool deleteFile) {
   reportFileError(loadMessage(MSG_WRITE_ERROR), sfxState.currentPath);
-  if (deleteFile) platformDeleteFile(sfxState.currentPath);
+  if (deleteFile) deleteOutput(sfxState.currentPath);
   sfxState.abortFlag = 1;
 }
 
@@ -190,10 +197,11 @@ static void stampDirectories(PassTarget& target) {
   if (!target.directoriesExtracted || !openArchive()) return;
   for (uint32_t member = 0; member < target.membersDone; ++member) {
     if (readEntryHeader() != HEADER_OK) break;
-    if (sfxState.entry.method == 'd' && sfxState.memberName[0] &&
+    if (sfxState.entry.method == 'd' &&
         buildOutputPath(sfxState.currentPath, CURRENT_PATH_SIZE, sfxState.extractDir,
                         sfxState.memberName, target.rootLength, target.longNames,
                         platformHasDeviceNames(), &target.memberOffset) == OUTPUT_PATH_OK &&
+        !namesNoComponent(sfxState.currentPath + target.memberOffset) &&
         platformNoLinkBelow(sfxState.currentPath, target.memberOffset, true)) {
       dropClosingSeparator(sfxState.currentPath);
       platformSetDirectoryTime(sfxState.currentPath, sfxState.entry.lastWriteTime);
@@ -226,14 +234,18 @@ static bool extractFile(PassTarget& target) {
     // The old file is removed, not rewritten: a new file costs the file
     // system far less than truncating one (which some flush at once), and a
     // read-only, hidden or system file has its attributes reset first so
-    // that it can go.
+    // that it can go. A link in its place goes itself; its target is never
+    // touched.
     if (!(existing & PLATFORM_ATTRIBUTE_DIRECTORY)) {
-      platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
+      if (!(existing & PLATFORM_ATTRIBUTE_REPARSE_POINT))
+        platformSetAttributes(path, PLATFORM_ATTRIBUTE_NORMAL);
       platformDeleteFile(path);
     }
   }
 
-  sfxState.outputFile = platformCreateOutputBelow(path, target.memberOffset);
+  sfxState.outputFile = commandNamesFile(path, target.memberOffset)
+                            ? platformCreateHeldOutputBelow(path, target.memberOffset)
+                            : platformCreateOutputBelow(path, target.memberOffset);
   if (sfxState.outputFile == PLATFORM_INVALID_FILE) {
     failWithWriteError(false);
     return false;
@@ -242,7 +254,7 @@ static bool extractFile(PassTarget& target) {
   if (sfxState.abortFlag) {
     platformClose(sfxState.outputFile);
     sfxState.outputFile = PLATFORM_INVALID_FILE;
-    platformDeleteFile(path);
+    deleteOutput(path);
     return false;
   }
   platformSetFileTime(sfxState.outputFile, sfxState.entry.lastWriteTime);
@@ -254,7 +266,7 @@ static bool extractFile(PassTarget& target) {
   }
   if (sfxState.runningCrc != sfxState.entry.dataCrc) {
     reportFileError(loadMessage(MSG_ARCHIVE_BROKEN), path);
-    platformDeleteFile(path);
+    deleteOutput(path);
     sfxState.abortFlag = 1;
     return false;
   }
@@ -270,10 +282,13 @@ static bool extractMember(PassTarget& target, bool isNotice) {
     reportProgressOrStop();
     return !sfxState.abortFlag && skipMemberData();
   }
-  // A directory member whose name is gone (folders suppressed) has nothing
-  // to make; its data, if any, is passed over like any other.
-  if (sfxState.entry.method == 'd' && !sfxState.memberName[0]) return skipMemberData();
   if (!buildMemberPath(target)) return false;
+  // A directory member whose name is gone (folders suppressed) or names the
+  // destination itself ("./", "/") has nothing to make: the destination is
+  // the user's, its time and attributes too. Its data, if any, is passed
+  // over like any other.
+  if (sfxState.entry.method == 'd' && namesNoComponent(sfxState.currentPath + target.memberOffset))
+    return skipMemberData();
   showStatus(MSG_EXTRACTING);
   makeDirectories(sfxState.currentPath);
   if (sfxState.entry.method == 'd') return finishDirectory(target) && skipMemberData();
@@ -288,6 +303,7 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
   PassTarget target{};
   target.overwriteAll = (sfxState.config.flags & FLAG_OVERWRITE) != 0;
   platformForgetCheckedDirectories();
+  if (mode == MODE_EXTRACT) prepareCommandNames();
 
   if (!openArchive()) return false;
 
@@ -329,6 +345,9 @@ bool runExtraction(HostWindow window, ExtractMode mode) {
     stampDirectories(target);
     sfxState.abortFlag = abortFlag;
     runPostCommand();
+    // A command waited for starts after the pass (runCommandAndWait): its
+    // files stay held until then, unless the pass failed.
+    if (sfxState.abortFlag || !(sfxState.config.flags & COMMAND_WAITED_FOR)) platformReleaseHeld();
   }
   return !sfxState.abortFlag;
 }

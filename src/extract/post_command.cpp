@@ -1,5 +1,7 @@
 #include "extract/post_command.h"
 
+#include <cstring>
+
 #include "paths/path_strings.h"
 #include "paths/path_variables.h"
 #include "platform/platform.h"
@@ -7,11 +9,12 @@
 #include "startup/sfx_state.h"
 
 // Expands the environment, then the program's own path variables (with the
-// destination), of text into destination (size bytes).
-static void expandCommandPart(const char* text, char* destination, int size) {
+// destination), of text into destination (size bytes). Returns the end of
+// the result.
+static char* expandCommandPart(const char* text, char* destination, int size) {
   char expanded[260];
   platformExpandEnvironment(text, expanded, sizeof expanded);
-  expandPathVariables(expanded, destination, sfxState.extractDir, size);
+  return expandPathVariables(expanded, destination, sfxState.extractDir, size);
 }
 
 static CommandOutcome startCommand(uint32_t* exitCode) {
@@ -36,4 +39,73 @@ void runPostCommand() {
   if (!(sfxState.config.flags & COMMAND_WAITED_FOR)) startCommand(nullptr);
 }
 
-CommandOutcome runCommandAndWait(uint32_t* exitCode) { return startCommand(exitCode); }
+CommandOutcome runCommandAndWait(uint32_t* exitCode) {
+  // The held files were kept past the pass for this command; they go once
+  // it has started (the platform lets them go before it waits), and in
+  // every case here, so that a folder of the program's own can be removed.
+  const CommandOutcome outcome = startCommand(exitCode);
+  platformReleaseHeld();
+  return outcome;
+}
+
+namespace {
+
+// The command of this pass, expanded, as one line: the program in double
+// quotes, a blank, the arguments (empty when it will not run).
+char namedFiles[MESSAGE_BUFFER_SIZE];
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 'a' - 'A') : c; }
+
+// Whether [name, end) names path as Windows finds a file: a separator (or a
+// run of them) matches a separator, letters match in either case,
+// double-byte characters exactly. A name without a root is taken in the
+// destination, where the command starts: it is matched against the
+// member's part of path.
+bool namesFile(const char* name, const char* end, const char* path, size_t memberOffset) {
+  if (!isSeparator(*name) && !(end - name > 1 && name[1] == ':')) path += memberOffset;
+  while (name < end) {
+    if (isSeparator(*name)) {
+      if (!isSeparator(*path)) return false;
+      while (isSeparator(*name)) ++name;
+      while (isSeparator(*path)) ++path;
+      continue;
+    }
+    const bool lead = platformIsLeadByte(static_cast<unsigned char>(*name));
+    if (folded(*name++) != folded(*path++) || (lead && *name++ != *path++)) return false;
+  }
+  return name == end && !*path;
+}
+
+}  // namespace
+
+void prepareCommandNames() {
+  namedFiles[0] = 0;
+  if (!sfxState.autoRun || !sfxState.config.runCommand[0]) return;
+  char program[260];
+  const char* arguments = splitCommandLine(program, sfxState.config.runCommand, sizeof program);
+  namedFiles[0] = '"';
+  char* end = expandCommandPart(program, namedFiles + 1, MESSAGE_BUFFER_SIZE / 2 - 2);
+  *end++ = '"';
+  *end++ = ' ';
+  expandCommandPart(arguments, end, MESSAGE_BUFFER_SIZE / 2);
+}
+
+bool commandNamesFile(const char* path, size_t memberOffset) {
+  // The parts of the line as the command line splits them: at blanks and
+  // tabs, a part in double quotes whole.
+  for (const char* p = namedFiles; *p;) {
+    if (*p == ' ' || *p == '\t') {
+      ++p;
+      continue;
+    }
+    const bool quoted = *p == '"';
+    const char* start = p + quoted;
+    const char* end = start;
+    while (*end && (quoted ? *end != '"' : *end != ' ' && *end != '\t')) ++end;
+    if (end > start && namesFile(start, end, path, memberOffset)) return true;
+    p = *end ? end + 1 : end;
+  }
+  return false;
+}

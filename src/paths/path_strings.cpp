@@ -252,6 +252,12 @@ void makeDirectories(const char* path) {
   }
 }
 
+bool namesNoComponent(const char* path) {
+  for (; *path; ++path)
+    if (*path != '/' && (*path != '.' || (path[1] && path[1] != '/'))) return false;
+  return true;
+}
+
 const char* splitCommandLine(char* programDestination, const char* command, int programSize) {
   const char* p = command;
   while (isBlank(*p)) ++p;

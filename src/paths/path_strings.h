@@ -19,6 +19,9 @@ char* sanitizeName(char* text, int limit, bool longNames);
 void sanitizeComponent(char* component, bool longNames);
 void sanitizeMemberPath(char* path, bool longNames);
 void makeDirectories(const char* path);
+// True when path has no component but empty ones and ".": it names the
+// directory it is relative to ("", "./", "/", "././").
+bool namesNoComponent(const char* path);
 // Copies the program part of command into programDestination (at most
 // programSize - 1 bytes) and returns where the arguments start.
 const char* splitCommandLine(char* programDestination, const char* command, int programSize = 516);

@@ -25,6 +25,9 @@ constexpr uint32_t PLATFORM_INVALID_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr uint32_t PLATFORM_ATTRIBUTE_READONLY = 0x01;
 constexpr uint32_t PLATFORM_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t PLATFORM_ATTRIBUTE_NORMAL = 0x80;
+// A junction or symbolic link on Windows (never reported on POSIX, whose
+// attributes never follow a link).
+constexpr uint32_t PLATFORM_ATTRIBUTE_REPARSE_POINT = 0x400;
 
 // --- files --------------------------------------------------------------
 // Opens an existing file for reading, sharing read and write.
@@ -32,20 +35,31 @@ FileHandle platformOpenRead(const char* path);
 // Creates (or truncates) a file for writing, no sharing, normal attributes.
 FileHandle platformCreateOutput(const char* path);
 // The same for a file below a directory whose path is the first
-// trustedLength bytes of path: where the system has symbolic links, none
-// between that directory and the file is followed (the file is not created).
+// trustedLength bytes of path: no link between that directory and the file
+// is followed (the file is not created), nor one in the file's own place
+// (Windows: the file must not exist; the passes remove an old one first).
 FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength);
 // True when no component of path behind its first trustedLength bytes is a
-// symbolic link; the last component counts only when wholePath is set.
-// Where the system has links (POSIX), the passes check every member path
-// with it so that they never follow one out of the destination; links are
-// never made by extraction, so a link found there was put there by someone
-// else. Always true on Windows.
+// link (a symbolic link; on Windows any reparse point: junctions, symbolic
+// links, mount points); the last component counts only when wholePath is
+// set. The passes check every member path with it so that they never
+// follow one out of the destination; links are never made by extraction,
+// so a link found there was put there by someone else.
 bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath);
 // Starts a pass: platformNoLinkBelow may remember directories that it found
 // real only until the next call (someone may have changed them between
 // passes).
 void platformForgetCheckedDirectories();
+// Like platformCreateOutputBelow, for a file that the post-extraction
+// command names: until platformReleaseHeld no other process can swap it.
+// Windows holds it open without delete sharing from its creation (so it and
+// the folders above it cannot be deleted or renamed) and, when the program
+// runs elevated, gives it an access list that only administrators can
+// write. At most 16 files are held at a time; more are created unheld.
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength);
+// Lets the held files go: right after the command has started, or before a
+// held file is deleted after a failure (the pass then ends).
+void platformReleaseHeld();
 // Opens the null device for writing (used to test data without writing it).
 FileHandle platformOpenNullSink();
 // One read call; *got receives the byte count. False when the call failed.

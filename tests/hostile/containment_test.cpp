@@ -1,7 +1,8 @@
 // What an archive cannot do to the user: reach outside the destination
-// through links, rewrite the destination the user chose, cut names onto
-// other members' files, break links of files it replaces, show a damaged
-// notice, or change which program starts afterwards.
+// through links, rewrite the destination the user chose (its names, its
+// time), cut names onto other members' files, break links of files it
+// replaces, show a damaged notice, change which program starts afterwards,
+// or leave that program open to being swapped before it starts.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +110,21 @@ TEST_F(ContainmentTest, TheDestinationIsUsedAsTheUserGaveIt) {
   EXPECT_EQ(tree("x"), std::vector<std::string>{});
 }
 
+TEST_F(ContainmentTest, ADirectoryMemberNamingTheDestinationLeavesItAlone) {
+  for (const char* name : {".", "/", "./.", ".//"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(destination());
+    Member self = dirMember(name);
+    self.unixTime = 86400;  // a time no directory here has
+    ASSERT_TRUE(
+        loadImage(image({self, fileMember("a.txt", bytesOf("a"), '0')}, FLAG_RESTORE_ATTRIBUTES)));
+    setDestination();
+    EXPECT_TRUE(scanAndExtract());
+    EXPECT_EQ(contents("out/a.txt"), bytesOf("a"));
+    EXPECT_NE(modified(destination()), 86400);
+  }
+}
+
 TEST_F(ContainmentTest, NamesTooLongForTheVolumeAreRefusedNotCut) {
   // Cut to 255 bytes, the second name would be the first one's.
   const std::string first(255, 'n');
@@ -184,6 +200,53 @@ TEST_F(ContainmentTest, ABlankInTheDestinationNeverChangesTheProgramStarted) {
     EXPECT_STREQ(posixLastCommand.arguments, "/q");
     EXPECT_EQ(std::string(posixLastCommand.directory), path("My Dir"));
   }
+}
+
+// The program and the files its arguments name are held from their
+// creation until the command has started (on Windows nothing can delete,
+// rename or, elevated, write them meanwhile); other members are not, and a
+// failed pass lets them go before it deletes the failing file.
+TEST_F(ContainmentTest, TheFilesTheCommandNamesAreHeldUntilItStarts) {
+  const struct {
+    const char* command;
+    std::vector<std::string> held;  // in the order of the archive
+  } cases[] = {
+      {"\"%ExtractDir%\\setup.exe\" /i \"%ExtractDir%\\sub\\data.msi\" /q",
+       {"setup.exe", "sub/data.msi"}},
+      {"%ExtractDir%\\SETUP.exe", {"setup.exe"}},  // as Windows compares names
+      {"msiexec /i \"%ExtractDir%//sub/data.msi\" sub\\readme.txt",
+       {"sub/data.msi", "sub/readme.txt"}},
+      {"setup.exe", {"setup.exe"}},  // in the destination, where the command starts
+      {"%ExtractDir%\\setup.exe.bak \"%ExtractDir%\\sub\" sub\\data", {}},
+  };
+  const std::vector<Member> members = {
+      fileMember("setup.exe", bytesOf("program"), '0'),
+      fileMember("data.msi", bytesOf("data"), '5', "sub"),
+      fileMember("readme.txt", bytesOf("text"), '0', "sub"),
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    std::filesystem::remove_all(destination());
+    ASSERT_TRUE(loadImage(image(members, FLAG_OVERWRITE, c.command)));
+    setDestination();
+    posixLastCommand = PosixCommandRecord();
+    ASSERT_TRUE(scanAndExtract());
+    std::string expected;
+    for (const std::string& name : c.held) expected += destination() + "/" + name + "\n";
+    ASSERT_TRUE(posixLastCommand.started);
+    EXPECT_EQ(std::string(posixLastCommand.held), expected);
+    EXPECT_STREQ(posixHeldFiles, "");
+  }
+
+  Member damaged = fileMember("after", bytesOf("after"), '0');
+  damaged.dataCrc = 0x1234;
+  ASSERT_TRUE(loadImage(image({members[0], damaged}, FLAG_OVERWRITE, "setup.exe")));
+  setDestination();
+  posixLastCommand = PosixCommandRecord();
+  EXPECT_FALSE(scanAndExtract());
+  EXPECT_FALSE(posixLastCommand.started);
+  EXPECT_STREQ(posixHeldFiles, "");
+  EXPECT_FALSE(exists("out/after"));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ void SfxTest::SetUp() {
   resetSfxState();
   scriptedHost.reset();
   posixLastCommand = PosixCommandRecord();
+  posixHeldFiles[0] = 0;
   posixRunCommands = false;
   posixFailWriteAfter = 0;
 }

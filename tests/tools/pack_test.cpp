@@ -234,6 +234,89 @@ TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
   }
 }
 
+// Administrator rights where the destination needs them, a warning where
+// --admin would write into a folder others can change; info tells.
+TEST_F(PackTest, TheExecutionLevelFollowsTheDestination) {
+  spit(dir / "a.txt", "a");
+  const std::string elevated =
+      "level       requireAdministrator (--admin: asks for administrator rights)\n";
+  const std::string invoker = "level       asInvoker\n";
+  const std::string note =
+      "which only administrators can write: the file asks for administrator "
+      "rights (--as-invoker: it does not)\n";
+  const std::string warning = "kasumiro: warning: --admin with the destination in ";
+  const struct {
+    std::string options;
+    std::string level;      // as info shows it
+    std::string stderrHas;  // empty: stderr is empty
+  } cases[] = {
+      {"--dir '%ProgramFilesDir%\\App'", elevated, "in %ProgramFilesDir%, " + note},
+      {"--dir '\"%windir%\\Setup Files\"'", elevated, "in %windir%, " + note},
+      {"--dir '%SystemDir%'", elevated, note},
+      {"--dir '%commonfilesdir%/Shared'", elevated, note},
+      {"--dir 'c:\\Program Files (x86)\\App'", elevated, "in c:\\Program Files (x86), " + note},
+      {"--dir '%ProgramFilesDir%\\App' --as-invoker", invoker, ""},
+      {"--dir '%ProgramFilesDirectory%'", invoker, ""},
+      {"--dir 'D:\\Tools'", invoker, ""},
+      {"--dir '%TEMP%\\App'", invoker, ""},
+      {"--dir '%TEMP%\\App' --admin", elevated, warning + "%TEMP%, "},
+      {"--dir '%MyDocuments%' --admin", elevated, warning + "%MyDocuments%, "},
+      {"--dir 'C:\\Users\\Public' --admin", elevated, warning + "C:\\Users, "},
+      {"--admin", elevated, warning + "the current directory, "},
+      {"--dir 'D:\\Tools' --admin", elevated, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    fs::remove(dir / "x.exe");
+    const RunResult pack = kasumiro("a -q " + c.options + " x.exe a.txt");
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    if (c.stderrHas.empty())
+      EXPECT_EQ(pack.err, "");
+    else
+      EXPECT_NE(pack.err.find(c.stderrHas), std::string::npos) << pack.err;
+    const RunResult info = kasumiro("info x.exe");
+    EXPECT_NE(info.out.find(c.level), std::string::npos) << info.out;
+  }
+  const RunResult both = kasumiro("a --admin --as-invoker x.exe a.txt");
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(both.err, "kasumiro: --admin and --as-invoker exclude each other\n");
+  EXPECT_EQ(kasumiro("a --as-invoker x.lzh a.txt").status, 2);  // an .exe option
+}
+
+// OUTPUT is replaced by a rename: only a regular file may stand there.
+TEST_F(PackTest, AnOutputThatIsNotARegularFileIsRefused) {
+  spit(dir / "a.txt", "a");
+  spit(dir / "target.exe", "target");
+  ASSERT_EQ(mkfifo((dir / "fifo.lzh").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("target.exe", (dir / "link.exe").c_str()), 0);
+  ASSERT_EQ(symlink("missing.lzh", (dir / "dangling.lzh").c_str()), 0);
+  fs::create_directories(dir / "folder.exe");
+  const struct {
+    const char* output;
+    const char* what;
+  } cases[] = {
+      {"fifo.lzh", " (a pipe)"},
+      {"link.exe", " (a symbolic link)"},
+      {"dangling.lzh", " (a symbolic link)"},
+      {"folder.exe", " (a folder)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    struct stat before, after;
+    ASSERT_EQ(lstat((dir / c.output).c_str(), &before), 0);
+    const RunResult r = kasumiro(std::string("a -q ") + c.output + " a.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("kasumiro: ") + c.output + " exists and is not a regular file" +
+                         c.what + "; name another OUTPUT\n");
+    ASSERT_EQ(lstat((dir / c.output).c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+  }
+  EXPECT_EQ(slurp(dir / "target.exe"), "target");
+  EXPECT_FALSE(fs::exists(dir / "missing.lzh"));
+  EXPECT_EQ(run("ls -A | grep -c kasumiro").out, "0\n");  // no temporary file left
+}
+
 TEST_F(PackTest, BadNamesAndLinksAreNeverSilentlyChanged) {
   spit(dir / "in" / "good.txt", "good");
   spit(dir / "in" / "bad:name.txt", "bad");

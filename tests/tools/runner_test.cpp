@@ -58,9 +58,12 @@ class RunnerTest : public ::testing::Test {
                              scratch.string());
   }
 
-  fs::path writeImage(const std::vector<uint8_t>& archive, const fs::path& where) {
+  fs::path writeImage(const std::vector<uint8_t>& archive, const fs::path& where,
+                      const std::string& configuredDir = "", uint32_t flags = 0) {
     testkit::SfxImageParts parts;
     parts.title = "T";
+    parts.defaultDir = configuredDir;
+    parts.flags = flags;
     parts.archive = archive;
     fs::create_directories(where.parent_path());
     testkit::writeFile(where.string(), testkit::buildSfxImage(parts));
@@ -220,6 +223,37 @@ TEST_F(RunnerTest, PathsFromTheCommandLineAreUsedAsGiven) {
                                     "表 😀 한국어 中文/sub/b.txt"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(tree(scratch / "work"), expected);
+}
+
+// Without DEST the runner extracts where the user stands, never into the
+// destination the file configures (%HOME%, say), and the file's overwrite
+// setting never replaces a file: only -o or an answer does.
+TEST_F(RunnerTest, OnlyTheUserChoosesWhereAndWhatIsReplaced) {
+  const fs::path configured = scratch / "configured";
+  fs::create_directories(configured);
+  testkit::writeFile((configured / "a.txt").string(), bytesOf("keep"));
+  testkit::writeFile((scratch / "no").string(), bytesOf("n\n"));
+  testkit::writeFile((scratch / "yes").string(), bytesOf("y\n"));
+  writeImage(buildArchive({fileMember("a.txt", bytesOf("new"), '0')}), scratch / "image.exe",
+             configured.string(), FLAG_OVERWRITE);
+  const struct {
+    std::string options, answers;
+    int status;
+    std::string inWork;  // a.txt in the current directory afterwards
+  } cases[] = {
+      {"", "</dev/null", 1, "mine"},  // asked; no answer is Cancel
+      {"", "<../no", 0, "mine"},
+      {"", "<../yes", 0, "new"},
+      {"-o", "</dev/null", 0, "new"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options + " " + c.answers);
+    testkit::writeFile((scratch / "work" / "a.txt").string(), bytesOf("mine"));
+    const RunResult r = runner("x " + c.options + " ../image.exe", c.answers);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(slurp(scratch / "work" / "a.txt"), c.inWork);
+    EXPECT_EQ(slurp(configured / "a.txt"), "keep");
+  }
 }
 
 // ---------------------------------------------------------------------------

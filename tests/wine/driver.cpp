@@ -35,6 +35,8 @@
 //                                    wait for the program's end and its code;
 //                                    with windows=none, it must show no window
 //                                    on the way
+//   held PATH yes|no                 PATH can (not) be deleted or renamed by
+//                                    another program (a rename is undone)
 //   waitfile PATH [timeout=S]        wait until PATH exists
 //   noprocess EXE [timeout=S]        wait until no process runs image EXE
 //   acp CODEPAGE                     the driver's ANSI code page (which the
@@ -376,6 +378,17 @@ void Driver::run(const Step& step) {
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
       fail("cannot lock the file (error " + std::to_string(GetLastError()) + ")");
+  } else if (c == "held") {
+    // What another program would try to swap the file: rename it away (and
+    // back), delete it.
+    const std::wstring path = widen(step.arg(0)), moved = path + L".moved";
+    const bool renamed = MoveFileW(path.c_str(), moved.c_str()) != FALSE;
+    if (renamed) MoveFileW(moved.c_str(), path.c_str());
+    const bool deleted = !renamed && DeleteFileW(path.c_str()) != FALSE;
+    if (yes(step.arg(1)) == (renamed || deleted))
+      fail(renamed   ? "the file could be renamed"
+           : deleted ? "the file could be deleted"
+                     : "the file could not be swapped");
   } else if (c == "start") {
     if (process_) fail("a program is still running");
     std::wstring line = widen(step.arg(0));

@@ -893,9 +893,11 @@ EOF
     finish
   done
 
-  # The same stub in other code pages; its manifest.
+  # The same stub in other code pages; its manifest; links planted in the
+  # destination and the command's files held until it starts.
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
+  . "$ROOT/tests/wine/safety.sh"
 }
 
 for a in "${archs[@]}"; do

@@ -16,10 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/link_walk.h"
 #include "platform/platform.h"
 #include "platform/posix/text.h"
 
 PosixCommandRecord posixLastCommand;
+char posixHeldFiles[4096];
 bool posixRunCommands = false;
 unsigned posixFailWriteAfter = 0;
 bool posixDeviceNames = false;
@@ -69,7 +71,7 @@ struct ReadAhead {
   int fd = -1;
   uint32_t at = 0, end = 0;  // unread bytes: data[at, end)
   off_t dataStart = 0;       // the file position of data[0]
-  uint8_t data[16384];  // as much as the decoder asks for at a time
+  uint8_t data[16384];       // as much as the decoder asks for at a time
 };
 ReadAhead readAhead;
 
@@ -124,17 +126,19 @@ FileHandle platformCreateOutput(const char* path) {
 
 namespace {
 
-// The deepest directory that a walk of this pass found real, every directory
-// above it too: the next walk starts below it when the path lies inside.
-// Members come in directory order, so most paths share all their
-// directories with the one before, and a pass never turns a directory into
-// a link (it deletes files only).
-char checkedDirectory[NATIVE_PATH_SIZE];
-size_t checkedLength = 0;
+char checkedPath[NATIVE_PATH_SIZE];
+CheckedDirectory checkedDirectory{checkedPath, sizeof checkedPath, 0};
+
+PathKind kindOf(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0) return PATH_MISSING;
+  if (S_ISLNK(st.st_mode)) return PATH_LINK;
+  return S_ISDIR(st.st_mode) ? PATH_DIRECTORY : PATH_OTHER;
+}
 
 }  // namespace
 
-void platformForgetCheckedDirectories() { checkedLength = 0; }
+void platformForgetCheckedDirectories() { checkedDirectory.length = 0; }
 
 bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
   char n[NATIVE_PATH_SIZE];
@@ -145,34 +149,10 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
   prefix[trustedLength] = 0;
   if (!native(prefix, trusted)) return false;
   const size_t trustedEnd = std::strlen(trusted);
-  const size_t length = std::strlen(n);
   if (std::strncmp(n, trusted, trustedEnd) != 0) return false;
-  size_t real = trustedEnd;  // the walk starts behind it
-  if (checkedLength > trustedEnd && checkedLength < length && n[checkedLength] == '/' &&
-      std::memcmp(n, checkedDirectory, checkedLength) == 0)
-    real = checkedLength;
-  bool allReal = true;  // every component walked so far is a real directory
-  for (size_t i = real + 1; i <= length; ++i) {
-    if (i < length && n[i] != '/') continue;
-    if (i == length && !wholePath) break;
-    if (n[i - 1] == '/') continue;  // an empty component
-    const char saved = n[i];
-    n[i] = 0;
-    struct stat st;
-    const bool found = lstat(n, &st) == 0;
-    n[i] = saved;
-    if (found && S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-      return false;
-    }
-    allReal = allReal && found && S_ISDIR(st.st_mode);
-    if (allReal) real = i;
-  }
-  if (real > trustedEnd && real != checkedLength) {
-    std::memcpy(checkedDirectory, n, real);
-    checkedLength = real;
-  }
-  return true;
+  if (walkNoLinkBelow(n, trustedEnd, wholePath, kindOf, checkedDirectory)) return true;
+  errno = ELOOP;
+  return false;
 }
 
 FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
@@ -181,6 +161,19 @@ FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
   if (!platformNoLinkBelow(path, trustedLength, false)) return PLATFORM_INVALID_FILE;
   return platformCreateOutput(path);
 }
+
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength) {
+  const FileHandle file = platformCreateOutputBelow(path, trustedLength);
+  char n[NATIVE_PATH_SIZE];
+  const size_t used = std::strlen(posixHeldFiles);
+  if (file != PLATFORM_INVALID_FILE && native(path, n) &&
+      used + std::strlen(n) + 2 <= sizeof posixHeldFiles) {
+    std::strcat(std::strcat(posixHeldFiles + used, n), "\n");
+  }
+  return file;
+}
+
+void platformReleaseHeld() { posixHeldFiles[0] = 0; }
 
 FileHandle platformOpenNullSink() { return handleOf(open("/dev/null", O_WRONLY | O_CLOEXEC)); }
 
@@ -407,7 +400,6 @@ bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
 
 bool platformSpecialFolder(int, char*, uint32_t) { return false; }
 
-
 FileTime platformCurrentFileTime() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -459,6 +451,8 @@ bool platformStartCommand(void*, const char* program, const char* arguments, con
   nativePath(program, r.program, sizeof r.program);
   if (!nativeText(arguments, r.arguments, sizeof r.arguments)) r.arguments[0] = 0;
   nativePath(directory, r.directory, sizeof r.directory);
+  std::memcpy(r.held, posixHeldFiles, sizeof r.held);
+  platformReleaseHeld();  // before any wait, as on Windows
   if (exitCode) *exitCode = 0;
   if (!posixRunCommands) return true;
   pid_t child = fork();

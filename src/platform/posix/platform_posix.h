@@ -13,9 +13,15 @@ struct PosixCommandRecord {
   char program[1024];
   char arguments[1024];
   char directory[1024];
+  char held[4096];  // posixHeldFiles when it was started
 };
 extern PosixCommandRecord posixLastCommand;
 extern bool posixRunCommands;
+
+// The files held for the command (platformCreateHeldOutputBelow) and not
+// yet released, a native path a line. Nothing else can swap a file on
+// POSIX that the Windows holds would stop, so they are only recorded.
+extern char posixHeldFiles[4096];
 
 // Fault injection for tests: the n-th write call from now fails (0 = never).
 extern unsigned posixFailWriteAfter;

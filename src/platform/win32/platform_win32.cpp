@@ -5,6 +5,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstring>
+
+#include "platform/link_walk.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_text.h"
 
@@ -64,14 +67,92 @@ FileHandle platformCreateOutput(const char* path) {
   return openFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
-// Member names cannot make links on Windows, and the stub has always opened
-// the path as it is.
-FileHandle platformCreateOutputBelow(const char* path, size_t) {
-  return platformCreateOutput(path);
+// A junction, a symbolic link or a mount point inside the destination (put
+// there by another program, perhaps before an elevated extraction) would
+// carry what follows out of it: the directories below the destination are
+// walked first and any reparse point refuses the member. (Cloud-file
+// placeholders are reparse points too, but the system shows them to
+// programs as plain files and folders.)
+static PathKind kindOf(const char* path) {
+  const DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PATH_MISSING;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PATH_LINK;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? PATH_DIRECTORY : PATH_OTHER;
 }
 
-bool platformNoLinkBelow(const char*, size_t, bool) { return true; }
-void platformForgetCheckedDirectories() {}
+static char checkedPath[WIDE_PATH_UNITS];
+static CheckedDirectory checkedDirectory{checkedPath, sizeof checkedPath, 0};
+
+void platformForgetCheckedDirectories() { checkedDirectory.length = 0; }
+
+bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath) {
+  char work[WIDE_PATH_UNITS];
+  const size_t length = strlen(path);
+  if (length >= sizeof work) return false;
+  memcpy(work, path, length + 1);
+  return walkNoLinkBelow(work, trustedLength, wholePath, kindOf, checkedDirectory);
+}
+
+// The file itself is made new (the pass has removed an old one after its
+// question) and never through a link in its place: CREATE_NEW with
+// FILE_FLAG_OPEN_REPARSE_POINT fails on any name that exists, a link
+// included, instead of following it. Others may read it while it is
+// written, which lets the command's files be held (below).
+static HANDLE createBelow(const char* path, size_t trustedLength, SECURITY_ATTRIBUTES* security) {
+  if (!platformNoLinkBelow(path, trustedLength, false)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ, security, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+FileHandle platformCreateOutputBelow(const char* path, size_t trustedLength) {
+  return createBelow(path, trustedLength, nullptr);
+}
+
+// A self-relative security descriptor with a protected access list:
+// SYSTEM and the Administrators full control, the Users read and run, and
+// the file's owner (OWNER RIGHTS, which replaces an owner's implicit right
+// to change the list) nothing more: a process without administrator rights
+// can neither write the file nor change its access list, whoever owns it.
+// clang-format off
+static const unsigned char ADMINISTRATORS_WRITE[] = {
+    1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,  // DACL at 20, protected
+    2, 0, 96, 0, 4, 0, 0, 0,                                            // 96 bytes, 4 entries
+    0, 0, 20, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                //   SYSTEM
+    0, 0, 24, 0, 0xFF, 0x01, 0x1F, 0x00,                                // full control:
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,                 //   Administrators
+    0, 0, 24, 0, 0xA9, 0x00, 0x12, 0x00,                                // read and execute:
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0,                 //   Users
+    0, 0, 20, 0, 0x00, 0x00, 0x02, 0x00,                                // read the list:
+    1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0,                                 //   OWNER RIGHTS
+};
+// clang-format on
+
+static HANDLE held[16];
+static unsigned heldCount;
+
+// Where the stub runs elevated (IsUserAnAdmin is true only for an elevated
+// token under UAC), the file gets the access list above, so nothing
+// unelevated can write it at any time; and a second handle, opened while
+// the output's own still denies deletion, holds it until the command has
+// started: it shares reading and writing (the output is still being
+// written) but never deletion, so the file cannot be deleted or renamed,
+// nor (NTFS refuses while a file below is open) any folder above it.
+FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength) {
+  SECURITY_ATTRIBUTES security = {sizeof security, const_cast<unsigned char*>(ADMINISTRATORS_WRITE),
+                                  FALSE};
+  HANDLE output = createBelow(path, trustedLength, IsUserAnAdmin() ? &security : nullptr);
+  if (output != INVALID_HANDLE_VALUE && heldCount < sizeof held / sizeof held[0]) {
+    HANDLE hold =
+        openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    if (hold != INVALID_HANDLE_VALUE) held[heldCount++] = hold;
+  }
+  return output;
+}
+
+void platformReleaseHeld() {
+  while (heldCount) CloseHandle(held[--heldCount]);
+}
 
 FileHandle platformOpenNullSink() {
   return openFile("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -161,8 +242,9 @@ bool platformCreateDirectory(const char* path) {
 }
 
 void platformSetDirectoryTime(const char* path, FileTime lastWrite) {
+  // A link in the directory's place gets the time itself: its target never.
   HANDLE h = openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS);
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (h == INVALID_HANDLE_VALUE) return;
   FILETIME ft = toFiletime(lastWrite);
   SetFileTime(h, nullptr, nullptr, &ft);
@@ -279,7 +361,11 @@ bool platformStartCommand(void* ownerWindow, const char* program, const char* ar
   run.lpParameters = arguments[0] ? text : nullptr;
   run.lpDirectory = wide(directory);
   run.nShow = SW_SHOW;
-  if (!ShellExecuteExW(&run)) return false;
+  const bool started = ShellExecuteExW(&run);
+  // Started (or not): the held files go before any wait, so that the
+  // command may change its own files and a folder of ours can be removed.
+  platformReleaseHeld();
+  if (!started) return false;
   DWORD code = 0;
   // No process when the shell handed the work to one that was running.
   if (run.hProcess) {

@@ -48,16 +48,10 @@ bool findLevel(const uint8_t* text, size_t length, size_t& value, size_t& valueL
   return true;
 }
 
-}  // namespace
-
-bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& level,
-                               std::string& error) {
-  if (level.empty() || level.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                               "abcdefghijklmnopqrstuvwxyz") != std::string::npos) {
-    error = "'" + level + "' is not an execution level";
-    return false;
-  }
-  PeImage pe;
+// Finds the level of the image's application manifest: value and
+// valueLength in the image, room as in findLevel.
+bool locateLevel(const std::vector<uint8_t>& image, PeImage& pe, size_t& value, size_t& valueLength,
+                 size_t& room, std::string& error) {
   if (!readPeImage(image, pe, error)) return false;
   PeResourceTree tree;
   if (!tree.open(image, pe)) {
@@ -74,8 +68,33 @@ bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& l
     error = "the image has no application manifest (resource RT_MANIFEST 1)";
     return false;
   }
-  size_t value = 0, valueLength = 0, room = 0;
   if (!findLevel(image.data() + manifest, size, value, valueLength, room, error)) return false;
+  value += manifest;
+  return true;
+}
+
+}  // namespace
+
+bool manifestExecutionLevel(const std::vector<uint8_t>& image, std::string& level,
+                            std::string& error) {
+  PeImage pe;
+  size_t value = 0, valueLength = 0, room = 0;
+  if (!locateLevel(image, pe, value, valueLength, room, error)) return false;
+  level.assign(image.begin() + static_cast<ptrdiff_t>(value),
+               image.begin() + static_cast<ptrdiff_t>(value + valueLength));
+  return true;
+}
+
+bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& level,
+                               std::string& error) {
+  if (level.empty() || level.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                               "abcdefghijklmnopqrstuvwxyz") != std::string::npos) {
+    error = "'" + level + "' is not an execution level";
+    return false;
+  }
+  PeImage pe;
+  size_t value = 0, valueLength = 0, room = 0;
+  if (!locateLevel(image, pe, value, valueLength, room, error)) return false;
   if (level.size() > room) {
     error = "the manifest has room for a level of " + std::to_string(room) + " characters, not " +
             level;
@@ -83,7 +102,7 @@ bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& l
   }
   // The value, its quote and the blanks after it are written anew: the
   // level, the quote, blanks up to where the old ones ended.
-  uint8_t* text = image.data() + manifest + value;
+  uint8_t* text = image.data() + value;
   uint8_t quote = text[valueLength];
   std::memset(text, ' ', room + 1);
   std::memcpy(text, level.data(), level.size());

@@ -1,5 +1,5 @@
 // The manifest rewriter: finds the application manifest through the image's
-// resource tree and changes the execution level it requests.
+// resource tree and reads or changes the execution level it requests.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +16,9 @@
 // returns false with a description in error and leaves image unchanged.
 bool setManifestExecutionLevel(std::vector<uint8_t>& image, const std::string& level,
                                std::string& error);
+
+// The execution level that the image's application manifest requests
+// ("asInvoker", "requireAdministrator", ...). False with a description in
+// error when the image has no such manifest or no level in it.
+bool manifestExecutionLevel(const std::vector<uint8_t>& image, std::string& level,
+                            std::string& error);

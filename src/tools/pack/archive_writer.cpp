@@ -71,7 +71,22 @@ ArchiveWriter::ArchiveWriter(const std::string& output, bool executable,
       settings_(settings),
       chunk_(new uint8_t[READ_CHUNK]) {}
 
+// OUTPUT is replaced by a rename, which would turn a device, a pipe, a
+// folder or a link into a plain file (as root, /dev/null or /dev/full too):
+// only a regular file, or nothing, may stand there.
+static bool replaceable(const std::string& output) {
+  struct stat st;
+  if (lstat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+  const char* what = S_ISDIR(st.st_mode)                          ? " (a folder)"
+                     : S_ISLNK(st.st_mode)                        ? " (a symbolic link)"
+                     : S_ISFIFO(st.st_mode)                       ? " (a pipe)"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? " (a device)"
+                                                                  : "";
+  return fail(shown(output) + " exists and is not a regular file" + what + "; name another OUTPUT");
+}
+
 bool ArchiveWriter::open() {
+  if (!replaceable(output_)) return false;
   const size_t slash = output_.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : output_.substr(0, slash);
   const std::string name = slash == std::string::npos ? output_ : output_.substr(slash + 1);
@@ -88,9 +103,7 @@ bool ArchiveWriter::commit() {
   const mode_t mask = umask(0);
   umask(mask);
   const mode_t mode = (executable_ ? 0777 : 0666) & ~mask;
-  struct stat st;
-  if (stat(output_.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    return fail(shown(output_) + " is a folder");
+  if (!replaceable(output_)) return false;
   if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0 || close(fd_) != 0) {
     fd_ = -1;
     return fail("cannot write " + shown(output_) + ": " + reason());

@@ -124,6 +124,7 @@ int commandPack(int argc, char** argv) {
     warn(pack::shown(o.output) + " will be an LZH archive; name it .lzh, or .exe for a " +
          "self-extracting file");
   if (!pack::fillBlockTexts(o.texts, o.sfx.config)) return EXIT_FAILED;
+  if (sfx && !pack::chooseExecutionLevel(o.sfx)) return EXIT_USAGE;
 
   struct sigaction action {};
   action.sa_handler = onSignal;

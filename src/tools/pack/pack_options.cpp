@@ -10,7 +10,8 @@ const char* const PACK_HELP =
     "       kasumiro a --config FILE [options] [OUTPUT [PATH...]]\n"
     "Packs files and folders (each under its own name, folders with everything in\n"
     "them) into OUTPUT: a self-extracting file when it ends in .exe, else a plain\n"
-    ".lzh archive. OUTPUT appears only when it is complete.\n"
+    ".lzh archive. OUTPUT appears only when it is complete; an OUTPUT that exists\n"
+    "and is not a regular file (a folder, a link, a device) is refused.\n"
     "  -C DIR, --base DIR take the PATHs relative to DIR\n"
     "  -x, --exclude PAT  leave out what matches the shell pattern PAT by its path\n"
     "                     or its name (repeatable; '*' also matches '/')\n"
@@ -38,7 +39,10 @@ const char* const PACK_HELP =
     "  --attributes       restore read-only and hidden attributes\n"
     "  --notice FILE      a text (UTF-8, at most 1023 bytes as CP932) shown first,\n"
     "                     with Yes and No\n"
-    "  --admin            ask for administrator rights when started\n"
+    "  --admin            ask for administrator rights when started; the default\n"
+    "                     when --dir lies under %ProgramFilesDir%, %CommonFilesDir%,\n"
+    "                     %SystemDir% or %windir%\n"
+    "  --as-invoker       never ask for administrator rights\n"
     "  --stub S           i686 (default), x86_64, or a stub file\n"
     "SOURCE_DATE_EPOCH, when set, is the notice's time and the latest time stored.\n";
 
@@ -71,6 +75,8 @@ bool readArguments(const std::vector<std::string>& args, Options& o, bool& help,
       o.collect.skipBadNames = true;
     } else if (a == "--admin") {
       o.sfx.admin = o.configGiven = true;
+    } else if (a == "--as-invoker") {
+      o.sfx.asInvoker = o.configGiven = true;
     } else if (a == "--overwrite") {
       o.sfx.config.flags |= FLAG_OVERWRITE;
       o.configGiven = true;
@@ -130,13 +136,27 @@ struct ConfigName {
 };
 
 constexpr ConfigName CONFIG_NAMES[] = {
-    {"overwrite", NAME_SWITCH}, {"attributes", NAME_SWITCH}, {"admin", NAME_SWITCH},
-    {"wait", NAME_SWITCH},      {"temp", NAME_SWITCH},       {"skip-bad-names", NAME_SWITCH},
-    {"title", NAME_TEXT},       {"message", NAME_TEXT},      {"dir", NAME_TEXT},
-    {"prompt", NAME_TEXT},      {"command", NAME_TEXT},      {"method", NAME_TEXT},
-    {"exclude", NAME_TEXT},     {"notice", NAME_PATH},       {"stub", NAME_PATH},
-    {"from", NAME_PATH},        {"level", NAME_LEVEL},       {"input", NAME_INPUT},
-    {"output", NAME_OUTPUT},    {"base", NAME_BASE},
+    {"overwrite", NAME_SWITCH},
+    {"attributes", NAME_SWITCH},
+    {"admin", NAME_SWITCH},
+    {"as-invoker", NAME_SWITCH},
+    {"wait", NAME_SWITCH},
+    {"temp", NAME_SWITCH},
+    {"skip-bad-names", NAME_SWITCH},
+    {"title", NAME_TEXT},
+    {"message", NAME_TEXT},
+    {"dir", NAME_TEXT},
+    {"prompt", NAME_TEXT},
+    {"command", NAME_TEXT},
+    {"method", NAME_TEXT},
+    {"exclude", NAME_TEXT},
+    {"notice", NAME_PATH},
+    {"stub", NAME_PATH},
+    {"from", NAME_PATH},
+    {"level", NAME_LEVEL},
+    {"input", NAME_INPUT},
+    {"output", NAME_OUTPUT},
+    {"base", NAME_BASE},
 };
 
 // One line of the file: its option (into args) or its setting (into o).

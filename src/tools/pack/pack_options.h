@@ -20,7 +20,8 @@ struct Options {
   std::string notice;              // --notice FILE
   CollectSettings collect;         // -C, -L, -x, --skip-bad-names
   WriteSettings write;             // --method, -1 ... -9
-  StubSettings sfx;                // --stub, --admin, --overwrite, --attributes, --wait, --temp
+  StubSettings sfx;                // --stub, --admin, --as-invoker, --overwrite, --attributes,
+                                   // --wait, --temp
   std::vector<BlockText> texts;    // --title, --message, --dir, --prompt, --command
   bool quiet = false;              // -q
   bool configGiven = false;        // an option that only a self-extracting file takes

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "tools/image/pe_image.h"
@@ -35,7 +37,101 @@ const TextField* findField(const std::string& option) {
   return nullptr;
 }
 
+// Matches name (a path variable, or a path whose '?' stands for any drive
+// letter) at the start of text, in either case, up to a separator or the end.
+bool startsWithFolder(const char* text, const char* name) {
+  for (; *name; ++name, ++text) {
+    const bool any = *name == '?' && std::isalpha(static_cast<unsigned char>(*text));
+    if (!any && std::tolower(static_cast<unsigned char>(*text)) !=
+                    std::tolower(static_cast<unsigned char>(*name)))
+      return false;
+  }
+  return !*text || *text == '\\' || *text == '/';
+}
+
+// The path variables of the program, the environment's names for the same
+// folders, and their usual places.
+const char* const ADMINISTRATOR_FOLDERS[] = {
+    "%ProgramFilesDir%",
+    "%CommonFilesDir%",
+    "%SystemDir%",
+    "%windir%",
+    "%SystemRoot%",
+    "%ProgramFiles%",
+    "%ProgramFiles(x86)%",
+    "%ProgramW6432%",
+    "%CommonProgramFiles%",
+    "%CommonProgramFiles(x86)%",
+    "%CommonProgramW6432%",
+    "?:\\Program Files",
+    "?:\\Program Files (x86)",
+    "?:\\Windows",
+};
+const char* const USER_FOLDERS[] = {
+    "%TEMP%",
+    "%TMP%",
+    "%MyDocuments%",
+    "%USERPROFILE%",
+    "%HOMEDRIVE%%HOMEPATH%",
+    "%HOMEPATH%",
+    "%APPDATA%",
+    "%LOCALAPPDATA%",
+    "%OneDrive%",
+    "%PUBLIC%",
+    "%ProgramData%",
+    "%ALLUSERSPROFILE%",
+    "?:\\Users",
+    "?:\\Documents and Settings",
+    "?:\\ProgramData",
+};
+
 }  // namespace
+
+DestinationKind destinationKind(const char* defaultDir, std::string* folder) {
+  const char* text = defaultDir;
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '"') ++text;
+  if (folder) *folder = "the current directory";
+  if (!*text) return DESTINATION_USERS;  // where the file is started: often Downloads
+  const struct {
+    const char* const* names;
+    size_t count;
+    DestinationKind kind;
+  } tables[] = {
+      {ADMINISTRATOR_FOLDERS, sizeof ADMINISTRATOR_FOLDERS / sizeof *ADMINISTRATOR_FOLDERS,
+       DESTINATION_ADMINISTRATORS},
+      {USER_FOLDERS, sizeof USER_FOLDERS / sizeof *USER_FOLDERS, DESTINATION_USERS},
+  };
+  for (const auto& table : tables) {
+    for (size_t i = 0; i < table.count; ++i) {
+      if (!startsWithFolder(text, table.names[i])) continue;
+      if (folder) folder->assign(text, std::strlen(table.names[i]));
+      return table.kind;
+    }
+  }
+  return DESTINATION_OTHER;
+}
+
+bool chooseExecutionLevel(StubSettings& settings) {
+  if (settings.admin && settings.asInvoker)
+    return fail("--admin and --as-invoker exclude each other");
+  std::string folder;
+  const DestinationKind kind = destinationKind(settings.config.defaultDir, &folder);
+  if (kind == DESTINATION_ADMINISTRATORS && !settings.admin && !settings.asInvoker) {
+    settings.admin = true;
+    std::fprintf(stderr,
+                 "kasumiro: the destination lies in %s, which only administrators can write: "
+                 "the file asks for administrator rights (--as-invoker: it does not)\n",
+                 folder.c_str());
+  } else if (kind == DESTINATION_USERS && settings.admin) {
+    std::fprintf(stderr,
+                 "kasumiro: warning: --admin with the destination in %s, which programs without "
+                 "administrator rights can write: they can put files there for the elevated file "
+                 "to use (%%ProgramFilesDir%% is safe)\n",
+                 folder.c_str());
+  }
+  return true;
+}
 
 bool isBlockTextOption(const std::string& option) { return findField(option) != nullptr; }
 

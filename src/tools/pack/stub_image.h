@@ -15,7 +15,24 @@ struct StubSettings {
   std::string stub = "i686";  // "i686", "x86_64" (built in) or a stub file
   SfxConfig config{};         // the block; archiveOffset is set when it is written
   bool admin = false;         // the manifest requests administrator rights
+  bool asInvoker = false;     // --as-invoker: never, whatever the destination
 };
+
+// Where a configured destination (the block's defaultDir) lies, as far as
+// its text tells: in a folder that only administrators can write (the
+// program files, the system), in one that programs without administrator
+// rights can write (the user's folders, %TEMP%, the public and program-data
+// folders, and the current directory for an empty one), or elsewhere.
+// folder, when given, receives the part of the text that told (or "the
+// current directory").
+enum DestinationKind { DESTINATION_OTHER, DESTINATION_ADMINISTRATORS, DESTINATION_USERS };
+DestinationKind destinationKind(const char* defaultDir, std::string* folder = nullptr);
+
+// Settles the execution level from the destination: administrator rights
+// by default where only administrators can write (said on stderr), unless
+// --as-invoker; a warning for --admin where others can write. False
+// (reported) when --admin and --as-invoker are both given.
+bool chooseExecutionLevel(StubSettings& settings);
 
 // A text of the block as the user wrote it (UTF-8), named by its option.
 struct BlockText {

@@ -27,6 +27,7 @@
 #include "startup/config.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
+#include "tools/image/pe_manifest.h"
 #include "tools/pack/pack_command.h"
 #include "ui/terminal/terminal_host.h"
 
@@ -41,9 +42,11 @@ const char* const VERSION_TEXT = "kasumiro " KASUMIRO_VERSION "\n";
 const char* const EXTRACT_HELP =
     "usage: kasumiro x [-y] [-o] [--run] [-d DEST] FILE [DEST]\n"
     "Extracts FILE (a self-extracting file or an LZH archive) into DEST; without\n"
-    "one, into the configured destination (the current directory for an archive).\n"
+    "one, into the current directory (never into the destination the file\n"
+    "configures: `kasumiro info FILE` shows it).\n"
     "  -y       answer Yes to the notice text\n"
-    "  -o       overwrite existing files without asking\n"
+    "  -o       overwrite existing files without asking (a file's own overwrite\n"
+    "           setting is not followed: without -o every existing file is asked)\n"
     "  --run    start the configured command afterwards (it is only shown otherwise)\n"
     "  -d DEST  the destination (the same as naming it after FILE); missing folders\n"
     "           on the way are made\n"
@@ -59,7 +62,8 @@ const char* const TEST_HELP =
     "Decodes every member of FILE and checks its CRC-16; writes nothing.\n";
 const char* const INFO_HELP =
     "usage: kasumiro info FILE\n"
-    "Shows the configuration block of a self-extracting file.\n";
+    "Shows the configuration block of a self-extracting file and whether it asks\n"
+    "for administrator rights (the execution level of its manifest).\n";
 
 void usage(FILE* stream) {
   std::fputs(
@@ -132,22 +136,6 @@ bool loadFileConfig(FileKind kind, const char* tail) {
   return true;
 }
 
-// The configured destination (CP932, expanded by loadConfig) as the native
-// destination. False when it holds bytes that are not CP932 text: it would
-// name another folder once converted.
-bool useConfiguredDestination(const char* configured, std::string& native) {
-  char unquoted[EXTRACT_DIR_SIZE];
-  char utf8[4 * EXTRACT_DIR_SIZE];
-  char back[EXTRACT_DIR_SIZE];
-  unquotePath(unquoted, configured);
-  if (!nativePath(unquoted, utf8, sizeof utf8) || !utf8ToCp932(utf8, back, sizeof back) ||
-      std::strcmp(back, unquoted) != 0)
-    return false;
-  native = absoluteNative(utf8);
-  setNativeRoot(DESTINATION_SLOT, native.c_str(), sfxState.extractDir);
-  return true;
-}
-
 // Makes the directory at path and every missing one above it, as the stub
 // does on Windows. False (said) when one cannot be made.
 bool makeDirectoryPath(const std::string& path) {
@@ -207,23 +195,25 @@ int commandExtract(int argc, char** argv) {
   if (destination) setNativeRoot(DESTINATION_SLOT, absoluteNative(destination).c_str(), tail);
   posixRunCommands = run;
   if (!loadFileConfig(kind, tail)) return EXIT_FAILED;
+  // The file's own overwrite setting is for the stub, whose user chose the
+  // destination in its dialog; here only -o replaces without a question.
+  sfxState.config.flags &= ~FLAG_OVERWRITE;
   if (terminalHost.overwriteSilent) sfxState.config.flags |= FLAG_OVERWRITE;
   if (!runExtraction(nullptr, MODE_NOTICE)) return EXIT_FAILED;
 
   // With --run, a file made with --temp extracts into a folder of its own
-  // (unless DEST names one), as the stub does.
+  // (unless DEST names one), as the stub does. Otherwise, without DEST, the
+  // current directory, as other archivers do: the configured destination
+  // (%TEMP%, or a folder of the author's choosing) is for the stub on Windows.
   const uint32_t flags = sfxState.config.flags;
   const bool temporary = run && !destination && (flags & FLAG_TEMP_FOLDER);
-  std::string native = destination ? absoluteNative(destination) : std::string();
+  const std::string native = destination ? absoluteNative(destination) : std::string();
   if (temporary) {
     if (!makeTempFolder()) return EXIT_FAILED;
   } else if (tail[0]) {
     std::strcpy(sfxState.extractDir, tail);
-  } else if (kind == KIND_ARCHIVE) {
+  } else {
     setNativeRoot(DESTINATION_SLOT, absoluteNative(".").c_str(), sfxState.extractDir);
-  } else if (!useConfiguredDestination(sfxState.config.defaultDir, native)) {
-    std::fputs("kasumiro: the configured destination is not a valid path; name one\n", stderr);
-    return EXIT_FAILED;
   }
   if (!native.empty() && !makeDirectoryPath(native)) return EXIT_FAILED;
   struct sigaction action {};
@@ -332,6 +322,27 @@ int commandInfo(const char* file) {
   std::printf("%-11s %s\n", "attributes", c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off");
   std::printf("%-11s %s\n", "wait", c.flags & FLAG_WAIT_FOR_COMMAND ? "on" : "off");
   std::printf("%-11s %s\n", "temp", c.flags & FLAG_TEMP_FOLDER ? "on" : "off");
+  // The execution level its manifest requests, from the image in front of
+  // the archive (a stub is far smaller than the bound).
+  std::vector<uint8_t> stub(c.archiveOffset < (64u << 20) ? c.archiveOffset : 0);
+  image = platformOpenRead(sfxState.selfPath);
+  got = 0;
+  const bool stubRead =
+      image != PLATFORM_INVALID_FILE && !stub.empty() &&
+      platformRead(image, stub.data(), static_cast<uint32_t>(stub.size()), &got) &&
+      got == stub.size();
+  if (image != PLATFORM_INVALID_FILE) platformClose(image);
+  std::string level, error = "the image ends before the archive";
+  const bool known = stubRead && manifestExecutionLevel(stub, level, error);
+  // The level comes from the file: anything but a word is not shown.
+  if (known && !level.empty() &&
+      level.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") ==
+          std::string::npos)
+    std::printf("%-11s %s%s\n", "level", level.c_str(),
+                level == "requireAdministrator" ? " (--admin: asks for administrator rights)" : "");
+  else
+    std::printf("%-11s unknown: %s\n", "level",
+                known ? "the manifest's level is not a word" : error.c_str());
   return EXIT_OK;
 }
 
