@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "tools/image/pe_image.h"
 #include "tools/image/pe_manifest.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/pack_support.h"
@@ -73,6 +74,19 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   if (image.size() < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE || image[0] != 'M' ||
       image[1] != 'Z' || std::memcmp(image.data() + 0x24, "LHA's SFX ", 10) != 0)
     return fail(shown(stub) + " is not a Kasumiro stub");
+  // A signed stub is refused rather than quietly unsigned: its signature
+  // covers the stub as it was and would be stale once the block and the
+  // archive are written, and whoever signed it should learn that it is the
+  // finished file that needs signing.
+  PeImage pe;
+  std::string problem;
+  if (!readPeImage(image, pe, problem)) {
+    if (problem.rfind(PE_IMAGE_SIGNED, 0) == 0)
+      return fail(shown(stub) +
+                  " is signed, and no signature survives the block and the archive written "
+                  "into it: use the stub unsigned and sign the finished file");
+    return fail(shown(stub) + " is not a Kasumiro stub: " + problem);
+  }
   SfxConfig config = settings.config;
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);
