@@ -760,9 +760,10 @@ EOF
   # The same stub in other code pages; its manifest.
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
-  # DLLs planted beside the program; a signed file.
+  # DLLs planted beside the program; a signed file; another base.
   . "$ROOT/tests/wine/planted_dll.sh"
   . "$ROOT/tests/wine/signed.sh"
+  . "$ROOT/tests/wine/relocated.sh"
 }
 
 for a in "${archs[@]}"; do
