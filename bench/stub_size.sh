@@ -51,22 +51,45 @@ echo
     }
   }'
 
-# The program section of the laid-out stub ends in the zero-filled data, so
-# its size says little; the linked image beside it has the bytes in use.
-linked=$(dirname "$stub")/kasumiro-stub-linked.exe
-if [ -f "$linked" ]; then
-  "$objdump" -h "$linked" | awk '
-    function hex(s,   v, i) {
-      v = 0
-      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", tolower(substr(s, i, 1))) - 1
-      return v
-    }
-    $1 ~ /^[0-9]+$/ && NF >= 7 && ($2 == ".text" || $2 == ".rsrc") {
-      used = hex($3); room = int((used + 511) / 512) * 512
-      printf "%-12s %10d bytes used of %d (%d to spare)\n", $2, used, room, room - used
-    }'
-fi
-
+# What the program section holds and what the hardening costs: the code and
+# constants, the import tables, the load configuration and the base
+# relocations (the last three read from the data directories), the bytes to
+# spare before the next 512; then the headers: the bytes they need (e_lfanew,
+# the file and optional headers, 40 bytes per section, 8 per data
+# directory) against what they take, a multiple of 512.
+lfanew=$(od -An -tu4 -j60 -N4 "$stub" | tr -d ' ')
+"$objdump" -p -h "$stub" | awk -v lfanew="$lfanew" '
+  function hex(s,   v, i) {
+    v = 0
+    for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", tolower(substr(s, i, 1))) - 1
+    return v
+  }
+  /^Magic/ { optional = ($2 == "010b") ? 96 : 112 }
+  /^SizeOfHeaders/ { headers = hex($2) }
+  /^NumberOfRvaAndSizes/ { directories = hex($2) }
+  /^Entry 1 / { imports = hex($4) }
+  /^Entry 5 / { relocations = hex($4) }
+  /^Entry a / { config = hex($4) }
+  /^Entry c / { iat = hex($4) }
+  # The names: each DLL name and each function'"'"'s hint and name, an even
+  # number of bytes.
+  /^\tDLL Name: / { names += length($3) + 1; next }
+  /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { names += int((2 + length($3) + 1 + 1) / 2) * 2 }
+  /^Sections:/ { listing = 1 }
+  listing && $1 ~ /^[0-9]+$/ && NF >= 7 {
+    sections++
+    if ($2 == ".text") { text = hex($3); room = int((text + 511) / 512) * 512 }
+  }
+  END {
+    printf "%-24s %6d\n", "code and constants", text - imports - iat - names - config - relocations
+    printf "%-24s %6d  (directory %d, address table %d, names %d)\n", "import tables",
+      imports + iat + names, imports, iat, names
+    printf "%-24s %6d\n", "load configuration", config
+    printf "%-24s %6d\n", "base relocations", relocations
+    printf "%-24s %6d of %d (%d to spare)\n", ".text in use", text, room, room - text
+    need = lfanew + 24 + optional + 8 * directories + 40 * sections
+    printf "%-24s %6d of %d (%d sections, %d data directories)\n", "headers in use", need, headers, sections, directories
+  }'
 echo
 "$objdump" -p "$stub" | awk '
   /^\tDLL Name: / { dll = $3; dlls++; next }

@@ -55,6 +55,7 @@ set(KASUMIRO_STUB_WIN32_SOURCES
   src/stub/stub_text.cpp
   src/stub/main_dialog.cpp
   src/stub/folder_select.cpp
+  src/stub/dll_search.cpp
   src/stub/program_main.cpp
   src/stub/kasumiro.rc)
 

@@ -50,20 +50,41 @@ target_compile_options(kasumiro-stub-linked PRIVATE
 set(KASUMIRO_STUB_DECODER_SOURCES ${KASUMIRO_STUB_SOURCES})
 list(FILTER KASUMIRO_STUB_DECODER_SOURCES INCLUDE REGEX "^src/lzh/|^src/extract/output_sink")
 set_source_files_properties(${KASUMIRO_STUB_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
+# The slots of the imports that the program binds itself are defined in
+# assembly, which the linker sees only in an object of machine code.
+set_source_files_properties(src/stub/dll_search.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
 
 # No C runtime: our own entry, and the sections laid out by our own linker
-# script (cmake/stub.ld); -N keeps the program's one section writable.
+# script (cmake/stub.ld). Hardened as a downloaded program must be: base
+# relocations for address space layout randomisation (DYNAMIC_BASE, and
+# HIGH_ENTROPY_VA on x86_64), data never executable (NX_COMPAT), and on
+# i686 no structured exception handlers (NO_SEH: a handler address planted
+# on the stack cannot point into the image). The symbols stay for the
+# layout tool, which finds the load configuration by its name and drops
+# them.
+set(KASUMIRO_STUB_IMAGE_FLAGS -Wl,--dynamicbase -Wl,--nxcompat -Wl,--enable-reloc-section)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  list(APPEND KASUMIRO_STUB_IMAGE_FLAGS -Wl,--no-seh)
+else()
+  list(APPEND KASUMIRO_STUB_IMAGE_FLAGS -Wl,--high-entropy-va)
+endif()
 target_link_options(kasumiro-stub-linked PRIVATE
-  ${KASUMIRO_STUB_OPTIONS} -nostdlib -s -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
-  -Wl,--subsystem,windows -Wl,--disable-reloc-section -Wl,--no-insert-timestamp -Wl,-N
+  ${KASUMIRO_STUB_OPTIONS} -nostdlib -Wl,--gc-sections -Wl,-e,${KASUMIRO_ENTRY}
+  -Wl,--subsystem,windows ${KASUMIRO_STUB_IMAGE_FLAGS} -Wl,--no-insert-timestamp
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
 set_target_properties(kasumiro-stub-linked PROPERTIES
   LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld)
-target_link_libraries(kasumiro-stub-linked PRIVATE
-  comctl32 shell32 ole32 user32 kernel32 gcc)
+# Only what the program imports: comctl32.dll, shell32.dll and ole32.dll it
+# binds itself
+# (src/stub/dll_search.cpp), and their import libraries would bring their
+# own definitions of those imports. (The Windows libraries that CMake adds
+# to every program by default are not wanted here, and the Wine helpers
+# name theirs.)
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+target_link_libraries(kasumiro-stub-linked PRIVATE user32 kernel32 gcc)
 
 if(KASUMIRO_LAYOUT_TOOL)
   add_custom_command(TARGET kasumiro-stub-linked POST_BUILD
-    COMMAND ${KASUMIRO_LAYOUT_TOOL} --compact $<TARGET_FILE:kasumiro-stub-linked> ${CMAKE_BINARY_DIR}/kasumiro-stub.exe
+    COMMAND ${KASUMIRO_LAYOUT_TOOL} --compact --strip-symbols $<TARGET_FILE:kasumiro-stub-linked> ${CMAKE_BINARY_DIR}/kasumiro-stub.exe
     COMMENT "Laying out kasumiro-stub.exe")
 endif()

@@ -54,8 +54,9 @@ int browseWithShell(HWND owner, char* path, const char* title) {
 
 // Always the shell's browser. The old file dialog with a template of its own
 // served systems before Windows 95 and NT 4.0, whose shell has no folder
-// browser: the image imports the browser, so such a system cannot even load
-// it, and the older route could never be taken.
+// browser: the program binds the browser as it starts (bindLateImports), so
+// such a system cannot even start it, and the older route could never be
+// taken.
 int chooseFolder(HWND owner, char* path) {
   char title[128];
   copyTextBounded(title, loadMessage(MSG_SELECT_FOLDER), sizeof title);

@@ -11,6 +11,7 @@
 #include "startup/program_start.h"
 #include "startup/sfx_state.h"
 #include "stub/dialog_logic.h"
+#include "stub/dll_search.h"
 #include "stub/resource.h"
 #include "stub/stub.h"
 
@@ -51,7 +52,15 @@ int programMain(HINSTANCE instance, const char* commandTail) {
   return extractAndRun(showMainDialog);
 }
 
-// The process entry: no C runtime start-up, nothing to construct.
+// The process entry: no C runtime start-up, nothing to construct. The DLL
+// search is narrowed before anything can load a DLL, and the DLLs that the
+// program loads itself come after that.
 extern "C" void __stdcall kasumiroEntry() {
-  ExitProcess(static_cast<UINT>(programMain(win32Module(), commandLineTail(win32CommandLine()))));
+  narrowDllSearch();
+  int code = 0;
+  if (bindLateImports())
+    code = programMain(win32Module(), commandLineTail(win32CommandLine()));
+  else
+    defaultTitleErrorBox(nullptr, MSG_NEEDS_WIN95);
+  ExitProcess(static_cast<UINT>(code));
 }

@@ -647,4 +647,41 @@ TEST_F(PackTest, AFileNamedTwiceIsStoredOnceAndNamesEqualButForCaseAreRefused) {
   }
 }
 
+// A finished file is signed last (osslsigncode, with a certificate made
+// here): the signature verifies, and the runner reads the archive as before,
+// since it stops at the archive's end marker, ahead of the certificate
+// table. A signed file given as the stub is refused, not quietly unsigned.
+TEST_F(PackTest, TheFinishedFileIsSignedLastAndASignedStubIsRefused) {
+  if (run("command -v osslsigncode && command -v openssl").status != 0)
+    GTEST_SKIP() << "osslsigncode or openssl is not installed (scripts/setup installs them)";
+  ASSERT_EQ(run("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                "-subj /CN=Kasumiro-Test")
+                .status,
+            0);
+  spit(dir / "a.txt", "signed and sealed");
+  ASSERT_EQ(kasumiro("a --title Signed setup.exe a.txt").status, 0);
+  const RunResult sign = run(
+      "osslsigncode sign -certs cert.pem -key key.pem -n Kasumiro -in setup.exe -out signed.exe");
+  ASSERT_EQ(sign.status, 0) << sign.out << sign.err;
+  const RunResult verify = run("osslsigncode verify -CAfile cert.pem -in signed.exe");
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  EXPECT_GT(fs::file_size(dir / "signed.exe"), fs::file_size(dir / "setup.exe"));
+
+  EXPECT_EQ(kasumiro("t signed.exe").status, 0);
+  EXPECT_NE(kasumiro("info signed.exe").out.find("title       Signed\n"), std::string::npos);
+  const RunResult extract = kasumiro("x -y signed.exe out");
+  ASSERT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(slurp(dir / "out" / "a.txt"), "signed and sealed");
+
+  const RunResult refused = kasumiro("a --stub signed.exe again.exe a.txt");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "kasumiro: signed.exe is signed, and no signature survives the block and the archive "
+            "written into it: use the stub unsigned and sign the finished file\n");
+  EXPECT_FALSE(fs::exists(dir / "again.exe"));
+  // Unsigned again, it is a stub like any other.
+  ASSERT_EQ(run("osslsigncode remove-signature -in signed.exe -out unsigned.exe").status, 0);
+  EXPECT_EQ(kasumiro("a --stub unsigned.exe again.exe a.txt").status, 0);
+}
+
 }  // namespace

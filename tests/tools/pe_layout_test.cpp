@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -446,7 +447,7 @@ TEST(PeLayout, PeOffsetIsMovedUpToTheNextSuitableOne) {
   }
 }
 
-TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledData) {
+TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledDataOfTheSameAccess) {
   struct Case {
     const char* name;
     bool debug;            // a debug directory (entry 6) in use
@@ -459,6 +460,7 @@ TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledData) {
       {"debug entry kept", true, 0xC0000040, false, 7, 2},
       {"address table in a read-only section kept", false, 0x40000040, false, 13, 2},
       {"zero-filled data folded", false, 0xC0000040, true, 5, 2},
+      {"zero-filled data kept apart from read-only data", false, 0x40000040, true, 13, 3},
   };
   for (const Case& c : cases) {
     BuiltPe in = buildPe({false, {}, c.debug, false});
@@ -490,8 +492,9 @@ TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledData) {
     // .data keeps its file data and, folded, runs to the end of .bss.
     Section data = sectionAt(b, out.sectionTable + 40);
     EXPECT_EQ(0x2000u, data.va) << c.name;
-    EXPECT_EQ(c.bss ? 0x6000u : 0x1F0u, data.vsize) << c.name;
-    EXPECT_EQ(c.bss ? 0xC00000C0u : c.iatFlags, rd32(b, out.sectionTable + 40 + 36)) << c.name;
+    const bool folded = c.bss && c.sections == 2;
+    EXPECT_EQ(folded ? 0x6000u : 0x1F0u, data.vsize) << c.name;
+    EXPECT_EQ(folded ? 0xC00000C0u : c.iatFlags, rd32(b, out.sectionTable + 40 + 36)) << c.name;
     // (A debug entry's file offset of its data moves with the data.)
     if (!c.debug) {
       EXPECT_TRUE(std::equal(in.bytes.begin() + 0x400, in.bytes.begin() + 0x600,
@@ -504,6 +507,151 @@ TEST(PeLayout, CompactHeadersCutDirectoriesAndFoldZeroFilledData) {
     Bytes again;
     std::string error;
     EXPECT_TRUE(layoutStubImage(b, again, error, compact)) << c.name << ": " << error;
+  }
+}
+
+// A third section, at 0x600 in the file with 0x200 bytes of a pattern of
+// its own, 0x30 bytes in memory at va.
+void addThirdSection(BuiltPe& pe, uint32_t va, uint32_t flags) {
+  Bytes& b = pe.bytes;
+  size_t h = pe.sectionTable + 80;
+  std::memcpy(&b[h], ".reloc", 6);
+  wr32(b, h + 8, 0x30);
+  wr32(b, h + 12, va);
+  wr32(b, h + 16, 0x200);
+  wr32(b, h + 20, 0x600);
+  wr32(b, h + 36, flags);
+  wr16(b, kFileHeader + 2, 3);
+  Bytes data(0x200);
+  for (uint32_t j = 0; j < 0x200; ++j) data[j] = static_cast<uint8_t>(j * 3 + 77);
+  b.insert(b.begin() + 0x600, data.begin(), data.end());
+}
+
+TEST(PeLayout, CompactJoinsASectionThatStartsInThePageBefore) {
+  struct Case {
+    const char* name;
+    uint32_t va, flags;
+    const char* error;  // nullptr: joined
+  } const cases[] = {
+      {"read-only data joins read-write data", 0x21F0, 0x42000040, nullptr},
+      {"code cannot join data", 0x21F0, 0x60000020, "cannot join"},
+      {"a section inside the memory of the one before", 0x2100, 0x42000040, "cannot join"},
+  };
+  for (const Case& c : cases) {
+    for (bool pe32Plus : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (pe32Plus ? " (PE32+)" : " (PE32)"));
+      BuiltPe in = buildPe({pe32Plus, Bytes{7, 7, 7}, false, false});
+      addThirdSection(in, c.va, c.flags);
+      LayoutOptions compact;
+      compact.compactHeaders = true;
+      Bytes out;
+      std::string error;
+      bool ok = layoutStubImage(in.bytes, out, error, compact);
+      if (c.error) {
+        EXPECT_FALSE(ok);
+        EXPECT_NE(std::string::npos, error.find(c.error)) << error;
+        continue;
+      }
+      ASSERT_TRUE(ok) << error;
+      const size_t pe = rd32(out, 0x3C), optional = pe + 24;
+      const size_t table = optional + rd16(out, pe + 20);
+      ASSERT_EQ(2u, rd16(out, pe + 6));
+      Section text = sectionAt(out, table), data = sectionAt(out, table + 40);
+      // The memory stays where it was linked; .data now holds .reloc's bytes
+      // at their RVA, keeps its own access, and what follows moves up.
+      EXPECT_EQ(0x2000u, data.va);
+      EXPECT_EQ(0x220u, data.vsize);
+      EXPECT_EQ(0x400u, data.rawSize);
+      EXPECT_EQ(0xC0000040u, rd32(out, table + 40 + 36));
+      EXPECT_EQ(text.rawPointer + 0x200, data.rawPointer);
+      EXPECT_TRUE(std::equal(in.bytes.begin() + 0x400, in.bytes.begin() + 0x5F0,
+                             out.begin() + data.rawPointer));
+      EXPECT_TRUE(std::equal(in.bytes.begin() + 0x600, in.bytes.begin() + 0x630,
+                             out.begin() + data.rawPointer + 0x1F0));
+      EXPECT_TRUE(std::all_of(out.begin() + data.rawPointer + 0x220,
+                              out.begin() + data.rawPointer + 0x400,
+                              [](uint8_t v) { return v == 0; }));
+      ASSERT_EQ(data.rawPointer + 0x400 + 3, out.size());
+      EXPECT_EQ((Bytes{7, 7, 7}), Bytes(out.end() - 3, out.end()));
+      EXPECT_EQ(out.size(), rd32(out, 512));
+      EXPECT_EQ(referenceChecksum(out, optional + 64), rd32(out, optional + 64));
+      Bytes again;
+      EXPECT_TRUE(layoutStubImage(out, again, error, compact)) << error;
+    }
+  }
+}
+
+// Appends a COFF symbol table with the one symbol name (its value in the
+// 1-based section) and its string table.
+void addSymbol(Bytes& b, const std::string& name, uint16_t section, uint32_t value) {
+  wr32(b, kFileHeader + 8, static_cast<uint32_t>(b.size()));
+  wr32(b, kFileHeader + 12, 1);
+  Bytes record(18, 0);
+  wr32(record, 4, 4);  // the name at offset 4 of the string table
+  wr32(record, 8, value);
+  wr16(record, 12, section);
+  record[16] = 2;  // external
+  b.insert(b.end(), record.begin(), record.end());
+  Bytes strings(4);
+  wr32(strings, 0, static_cast<uint32_t>(4 + name.size() + 1));
+  strings.insert(strings.end(), name.begin(), name.end());
+  strings.push_back(0);
+  b.insert(b.end(), strings.begin(), strings.end());
+}
+
+TEST(PeLayout, TheProgramsLoadConfigurationGetsItsDirectory) {
+  struct Case {
+    const char* name;
+    bool pe32Plus;
+    const char* symbol;
+    uint16_t section;
+    uint32_t offset, size;
+    bool compact;
+    const char* error;   // nullptr: laid out
+    uint32_t directory;  // RVA in directory 10 (0: none)
+  } const cases[] = {
+      {"PE32", false, "__load_config_used", 1, 0x100, 0x48, false, nullptr, 0x1100},
+      {"PE32+ compact", true, "_load_config_used", 1, 0x100, 0x70, true, nullptr, 0x1100},
+      {"PE32 compact, smallest", false, "__load_config_used", 1, 0x20, 0x40, true, nullptr, 0x1020},
+      {"the name of the other kind", false, "_load_config_used", 1, 0x100, 0x48, true, nullptr, 0},
+      {"too short for the cookie", true, "_load_config_used", 1, 0x100, 0x58, false,
+       "load configuration", 0},
+      {"Size not a multiple of 4", false, "__load_config_used", 1, 0x100, 0x4A, false,
+       "load configuration", 0},
+      {"past the section's file data", false, "__load_config_used", 1, 0x1C0, 0x48, false,
+       "load configuration", 0},
+      {"in writable data", false, "__load_config_used", 2, 0x100, 0x48, false, "load configuration",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BuiltPe in = buildPe({c.pe32Plus, {}, false, false});
+    const size_t at = (c.section == 1 ? 0x200 : 0x400) + c.offset;
+    std::fill(in.bytes.begin() + at, in.bytes.begin() + std::min<size_t>(at + c.size, 0x600), 0);
+    wr32(in.bytes, at, c.size);
+    addSymbol(in.bytes, c.symbol, c.section, c.offset);
+    LayoutOptions options;
+    options.stripSymbols = true;
+    options.compactHeaders = c.compact;
+    Bytes out;
+    std::string error;
+    bool ok = layoutStubImage(in.bytes, out, error, options);
+    if (c.error) {
+      EXPECT_FALSE(ok);
+      EXPECT_NE(std::string::npos, error.find(c.error)) << error;
+      continue;
+    }
+    ASSERT_TRUE(ok) << error;
+    const size_t pe = rd32(out, 0x3C), optional = pe + 24;
+    const size_t directories = optional + (c.pe32Plus ? 112 : 96);
+    const uint32_t count = rd32(out, directories - 4);
+    EXPECT_EQ(c.compact ? (c.directory ? 11u : 5u) : 16u, count);
+    if (count > 10) {
+      EXPECT_EQ(c.directory, rd32(out, directories + 80));
+      EXPECT_EQ(c.directory ? c.size : 0, rd32(out, directories + 84));
+    }
+    EXPECT_EQ(0u, rd32(out, pe + 4 + 8)) << "the symbols are dropped";
+    EXPECT_EQ(referenceChecksum(out, optional + 64), rd32(out, optional + 64));
   }
 }
 

@@ -41,6 +41,11 @@
 //   noprocess EXE [timeout=S]        wait until no process runs image EXE
 //   acp CODEPAGE                     the driver's ANSI code page (which the
 //                                    programs it starts inherit) is CODEPAGE
+//   rebase IN OUT BASE               write the image IN moved to the base
+//                                    address BASE (hexadecimal) as OUT: each
+//                                    address its base relocations list
+//                                    moves along, as a loader moves them
+//   base BASE                        the started program's image lies at BASE
 //   echo TEXT                        print TEXT
 //   clock                            print "clock MS": a monotonic time in
 //                                    milliseconds, for timing the steps
@@ -349,6 +354,58 @@ BOOL CALLBACK dumpControl(HWND w, LPARAM) {
   return TRUE;
 }
 
+// rebase: the image at in, moved to base as a loader would move it.
+void rebaseImage(const std::wstring& in, const std::wstring& out, unsigned long long base) {
+  std::vector<unsigned char> image;
+  if (FILE* f = _wfopen(in.c_str(), L"rb")) {
+    int ch;
+    while ((ch = std::fgetc(f)) != EOF) image.push_back(static_cast<unsigned char>(ch));
+    std::fclose(f);
+  }
+  auto at = [&](size_t offset, size_t bytes) {
+    if (offset + bytes > image.size()) fail("the image is cut short");
+    unsigned long long v = 0;
+    for (size_t i = bytes; i-- > 0;) v = v << 8 | image[offset + i];
+    return v;
+  };
+  auto put = [&](size_t offset, size_t bytes, unsigned long long v) {
+    for (size_t i = 0; i < bytes; ++i) image[offset + i] = static_cast<unsigned char>(v >> (8 * i));
+  };
+  const size_t pe = at(0x3C, 4), optional = pe + 24, table = optional + at(pe + 20, 2);
+  const bool pe32 = at(optional, 2) == 0x10B;
+  const size_t word = pe32 ? 4 : 8, baseField = optional + (pe32 ? 28 : 24);
+  const unsigned long long delta = base - at(baseField, word);
+  // File offset of an RVA.
+  auto file = [&](unsigned long long rva) {
+    for (size_t i = 0; i < at(pe + 6, 2); ++i) {
+      const size_t h = table + 40 * i;
+      const unsigned long long va = at(h + 12, 4), raw = at(h + 16, 4);
+      if (rva >= va && rva < va + raw) return static_cast<size_t>(at(h + 20, 4) + (rva - va));
+    }
+    fail("an address outside the file data");
+  };
+  const size_t directory = optional + (pe32 ? 96 : 112) + 8 * 5;
+  const unsigned long long relocations = at(directory, 4), size = at(directory + 4, 4);
+  if (size == 0) fail("the image has no base relocations");
+  for (unsigned long long block = 0; block < size;) {
+    const size_t offset = file(relocations + block);
+    const unsigned long long page = at(offset, 4), length = at(offset + 4, 4);
+    if (length < 8 || block + length > size) fail("a broken relocation block");
+    for (size_t entry = 8; entry < length; entry += 2) {
+      const unsigned value = static_cast<unsigned>(at(offset + entry, 2));
+      if (value >> 12 == 0) continue;
+      if (value >> 12 != (pe32 ? 3u : 10u)) fail("an unexpected relocation type");
+      const size_t site = file(page + (value & 0xFFF));
+      put(site, word, at(site, word) + delta);
+    }
+    block += length;
+  }
+  put(baseField, word, base);
+  FILE* f = _wfopen(out.c_str(), L"wb");
+  if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size()) fail("cannot write");
+  std::fclose(f);
+}
+
 BOOL CALLBACK matchText(HWND w, LPARAM data) {
   TextSearch& search = *reinterpret_cast<TextSearch*>(data);
   search.found = Driver::textOf(w) == *search.text;
@@ -500,6 +557,23 @@ void Driver::run(const Step& step) {
     process_ = nullptr;
     if (code != static_cast<DWORD>(std::atoi(step.arg(0).c_str())))
       fail("the exit code is " + std::to_string(code));
+  } else if (c == "rebase") {
+    rebaseImage(widen(step.arg(0)), widen(step.arg(1)),
+                std::strtoull(step.arg(2).c_str(), nullptr, 16));
+  } else if (c == "base") {
+    if (!process_) fail("no program started");
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid_);
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof module;
+    if (snapshot == INVALID_HANDLE_VALUE || !Module32FirstW(snapshot, &module))
+      fail("cannot list the program's modules");
+    CloseHandle(snapshot);
+    const unsigned long long base = reinterpret_cast<UINT_PTR>(module.modBaseAddr);
+    if (base != std::strtoull(step.arg(0).c_str(), nullptr, 16)) {
+      char text[24];
+      std::snprintf(text, sizeof text, "%llX", base);
+      fail(std::string("the image lies at ") + text);
+    }
   } else if (c == "waitfile") {
     std::wstring path = widen(step.arg(0));
     if (!poll(step.seconds(30),

@@ -46,7 +46,7 @@ export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 # ---------------------------------------------------------------------------
 # Outside Xvfb: check the tools, build, then run the rest under Xvfb.
 if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
-  for tool in xvfb-run jlha convert cmake; do
+  for tool in xvfb-run jlha convert cmake openssl osslsigncode; do
     command -v "$tool" >/dev/null || { echo "wine e2e: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
   done
   [ -n "$WINE64" ] || { echo "wine e2e: wine64 is missing" >&2; exit 1; }
@@ -86,7 +86,7 @@ if [ -z "${KASUMIRO_UNDER_XVFB:-}" ]; then
     done
   fi
   for arch in "${archs[@]}"; do
-    for f in kasumiro-stub.exe kasumiro-wine-driver.exe kasumiro-record-args.exe; do
+    for f in kasumiro-stub.exe kasumiro-wine-driver.exe kasumiro-record-args.exe kasumiro-probe.dll; do
       [ -f "$BUILD/stub-$arch/$f" ] || { echo "wine e2e: $BUILD/stub-$arch/$f is missing" >&2; exit 1; }
     done
   done
@@ -898,6 +898,10 @@ EOF
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
   . "$ROOT/tests/wine/safety.sh"
+  # DLLs planted beside the program; a signed file; another base.
+  . "$ROOT/tests/wine/planted_dll.sh"
+  . "$ROOT/tests/wine/signed.sh"
+  . "$ROOT/tests/wine/relocated.sh"
 }
 
 for a in "${archs[@]}"; do

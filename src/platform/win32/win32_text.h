@@ -12,8 +12,9 @@
 
 #include <windows.h>
 
-// The program's own module: the image is loaded where it was linked (it has
-// no relocations), and the linker names that address.
+// The program's own module: the linker names the image's start, and the
+// loader's base relocations keep the name right wherever the image is
+// loaded.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 inline HINSTANCE win32Module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 

@@ -1,6 +1,7 @@
 // kasumiro-layout: rewrites the stub as linked by MinGW-w64 into the
 // self-extractor layout (DOS header with the marker, configuration block at
-// 512, DOS stub program, PE image behind them).
+// 512, DOS stub program, PE image behind them), with the load configuration
+// directory pointing to the program's _load_config_used.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,11 @@ void usage() {
       "usage: kasumiro-layout [options] IN.exe OUT.exe\n"
       "  --pe-offset N     e_lfanew (default 0x570; moved up to a suitable offset)\n"
       "  --compact         smallest headers: e_lfanew right behind the DOS program,\n"
-      "                    unused data directories cut, .bss folded into the section before\n"
-      "  --strip-symbols   drop a COFF symbol table instead of refusing the image\n",
+      "                    unused data directories cut, a section that starts in the\n"
+      "                    page of the one before joined to it, zero-filled data folded\n"
+      "                    into a section before it with the same access\n"
+      "  --strip-symbols   drop a COFF symbol table instead of refusing the image\n"
+      "                    (link without -s so that _load_config_used is found)\n",
       stderr);
 }
 

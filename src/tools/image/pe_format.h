@@ -1,7 +1,7 @@
 // The parts of the PE format that the reader and the writers touch: field
 // offsets in the DOS, COFF and optional headers, the section table, the
-// data directories, debug directory and resource tree, and little-endian
-// access to them.
+// data directories, debug directory, load configuration, COFF symbols and
+// resource tree, and little-endian access to them.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,7 @@ constexpr size_t OH_SECTION_ALIGNMENT = 32;
 constexpr size_t OH_FILE_ALIGNMENT = 36;
 constexpr size_t OH_SIZE_OF_HEADERS = 60;
 constexpr size_t OH_CHECKSUM = 64;
+constexpr size_t OH_DLL_CHARACTERISTICS = 70;
 constexpr size_t OH_DIRECTORY_COUNT_PE32 = 92;
 constexpr size_t OH_DIRECTORY_COUNT_PE32_PLUS = 108;
 
@@ -40,7 +41,9 @@ constexpr size_t OH_DIRECTORY_COUNT_PE32_PLUS = 108;
 constexpr uint32_t MAX_DIRECTORIES = 16;
 constexpr uint32_t DIRECTORY_RESOURCE = 2;
 constexpr uint32_t DIRECTORY_SECURITY = 4;
+constexpr uint32_t DIRECTORY_BASE_RELOCATION = 5;
 constexpr uint32_t DIRECTORY_DEBUG = 6;
+constexpr uint32_t DIRECTORY_LOAD_CONFIG = 10;
 constexpr uint32_t DIRECTORY_IMPORT_ADDRESS_TABLE = 12;
 
 // Section header
@@ -52,14 +55,34 @@ constexpr size_t SH_POINTER_TO_RAW_DATA = 20;
 constexpr size_t SH_POINTER_TO_RELOCATIONS = 24;
 constexpr size_t SH_POINTER_TO_LINENUMBERS = 28;
 constexpr size_t SH_CHARACTERISTICS = 36;
+constexpr uint32_t IMAGE_SCN_MEM_EXECUTE = 0x20000000u;
+constexpr uint32_t IMAGE_SCN_MEM_READ = 0x40000000u;
 constexpr uint32_t IMAGE_SCN_MEM_WRITE = 0x80000000u;
+constexpr uint32_t SECTION_ACCESS =
+    IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_READ | IMAGE_SCN_MEM_WRITE;
 
 // Debug directory entry
 constexpr size_t DEBUG_ENTRY_SIZE = 28;
 constexpr size_t DE_SIZE_OF_DATA = 16;
 constexpr size_t DE_POINTER_TO_RAW_DATA = 24;
 
+// Load configuration: its Size field first; the name under which a program
+// defines it (PE32 symbols carry the C prefix "_"); the smallest size that
+// reaches the security cookie, and so covers DependentLoadFlags, which
+// comes before it.
+constexpr const char* LOAD_CONFIG_SYMBOL_PE32 = "__load_config_used";
+constexpr const char* LOAD_CONFIG_SYMBOL_PE32_PLUS = "_load_config_used";
+constexpr uint32_t LOAD_CONFIG_MIN_SIZE_PE32 = 0x40;
+constexpr uint32_t LOAD_CONFIG_MIN_SIZE_PE32_PLUS = 0x60;
+
+// COFF symbol: a short name (or 0 and an offset into the string table that
+// follows the symbols), the value (offset in its section), the 1-based
+// section number, the type, the storage class and the number of auxiliary
+// records behind it.
 constexpr size_t COFF_SYMBOL_SIZE = 18;
+constexpr size_t CS_VALUE = 8;
+constexpr size_t CS_SECTION_NUMBER = 12;
+constexpr size_t CS_AUX_COUNT = 17;
 
 // Resource tree: a directory (16 bytes, then its named and numbered entry
 // counts at 12 and 14) is followed by its 8-byte entries (id, target); a

@@ -144,7 +144,7 @@ bool Reader::readDirectories(PeImage& image) {
     if (d.size == 0) continue;
     // The certificate table is addressed by file offset and covers the file
     // as it is; an image has to be signed after its layout.
-    if (i == DIRECTORY_SECURITY) return fail("the image is signed; sign it after the layout");
+    if (i == DIRECTORY_SECURITY) return fail(std::string(PE_IMAGE_SIGNED) + "; sign it last");
     if (d.address < image.sizeOfHeaders)
       return fail("data directory " + std::to_string(i) + " lies in the headers");
   }
@@ -161,6 +161,7 @@ bool Reader::readDirectories(PeImage& image) {
 
 bool Reader::readSymbolTable(bool acceptSymbolTable, PeImage& image) {
   image.symbolTable = u32(image.peHeader + FH_POINTER_TO_SYMBOL_TABLE);
+  image.symbolCount = 0;
   if (image.symbolTable == 0) return true;
   if (!acceptSymbolTable) return fail("the image has a COFF symbol table; link it with -s");
   uint64_t strings = uint64_t{image.symbolTable} +
@@ -174,6 +175,7 @@ bool Reader::readSymbolTable(bool acceptSymbolTable, PeImage& image) {
     if (data_[s.header] == '/')
       return fail("section names are kept in the COFF string table; link with -s");
   }
+  image.symbolCount = u32(image.peHeader + FH_NUMBER_OF_SYMBOLS);
   return true;
 }
 
@@ -197,6 +199,36 @@ bool PeImage::rvaToFileOffset(uint32_t rva, uint32_t length, size_t& offset) con
 bool readPeImage(const std::vector<uint8_t>& data, PeImage& image, std::string& error,
                  bool acceptSymbolTable) {
   return Reader(data, error).read(acceptSymbolTable, image);
+}
+
+bool findCoffSymbol(const std::vector<uint8_t>& data, const PeImage& image, const std::string& name,
+                    uint32_t& rva) {
+  if (image.symbolTable == 0) return false;
+  // The reader checked that the string table ends the file right behind
+  // the records.
+  const size_t strings = image.symbolTable + size_t{image.symbolCount} * COFF_SYMBOL_SIZE;
+  for (uint32_t i = 0; i < image.symbolCount;
+       i += 1 + data[image.symbolTable + i * COFF_SYMBOL_SIZE + CS_AUX_COUNT]) {
+    const uint8_t* symbol = data.data() + image.symbolTable + size_t{i} * COFF_SYMBOL_SIZE;
+    std::string symbolName;
+    if (get32(symbol) != 0) {
+      symbolName.assign(symbol, std::find(symbol, symbol + 8, 0));
+    } else {
+      uint64_t at = uint64_t{strings} + get32(symbol + 4);
+      if (at >= data.size()) continue;
+      const uint8_t* text = data.data() + at;
+      symbolName.assign(text, std::find(text, data.data() + data.size(), 0));
+    }
+    if (symbolName != name) continue;
+    uint16_t number = get16(symbol + CS_SECTION_NUMBER);
+    if (number == 0 || number > image.sections.size()) return false;
+    const PeSection& section = image.sections[number - 1];
+    uint32_t value = get32(symbol + CS_VALUE);
+    if (value >= std::max(section.virtualSize, section.rawSize)) return false;
+    rva = section.virtualAddress + value;
+    return true;
+  }
+  return false;
 }
 
 bool PeResourceTree::open(const std::vector<uint8_t>& data, const PeImage& image) {

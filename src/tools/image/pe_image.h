@@ -3,7 +3,8 @@
 // table, the data directories (no certificate table, none inside the
 // headers, the debug directory inside a section's raw data) and the COFF
 // symbol table. PeImage is the map of the file that it makes; every offset
-// in it lies inside the file. PeResourceTree walks the resource directory.
+// in it lies inside the file. PeResourceTree walks the resource directory;
+// findCoffSymbol looks a name up in the symbol table.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +44,7 @@ struct PeImage {
   size_t debugDirectory;  // file offset, 0 when there is none
   uint32_t debugEntries;
   uint32_t symbolTable;  // PointerToSymbolTable, 0 when there is none
+  uint32_t symbolCount;  // records in it, auxiliary ones included
 
   // The data directory at index; an unused one past the declared count.
   PeDirectory directory(uint32_t index) const;
@@ -50,11 +52,22 @@ struct PeImage {
   bool rvaToFileOffset(uint32_t rva, uint32_t length, size_t& offset) const;
 };
 
+// How readPeImage's error begins when it refuses an image because it
+// carries a certificate table (a signature).
+constexpr const char* PE_IMAGE_SIGNED = "the image is signed";
+
 // Parses data into image. A COFF symbol table is refused unless
 // acceptSymbolTable (the layout can drop one at the end of the file). On
 // any problem returns false with a description in error.
 bool readPeImage(const std::vector<uint8_t>& data, PeImage& image, std::string& error,
                  bool acceptSymbolTable = false);
+
+// The RVA of the symbol called name in the COFF symbol table of a parsed
+// image that kept it (acceptSymbolTable): its section's address plus its
+// value. False when there is no such symbol in a section, or it lies
+// outside that section's memory.
+bool findCoffSymbol(const std::vector<uint8_t>& data, const PeImage& image, const std::string& name,
+                    uint32_t& rva);
 
 // The resource directory of a parsed image: every offset in it is relative
 // to its start and is checked against its size.

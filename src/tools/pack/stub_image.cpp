@@ -170,13 +170,22 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   if (image.size() < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE || image[0] != 'M' ||
       image[1] != 'Z' || std::memcmp(image.data() + 0x24, "LHA's SFX ", 10) != 0)
     return fail(shown(stub) + " is not a Kasumiro stub");
-  // The whole image: a stub cut short would have the archive written over
-  // its own code, one with something behind it (a finished self-extracting
-  // file) would read the wrong archive.
+  // A signed stub is refused rather than quietly unsigned: its signature
+  // covers the stub as it was and would be stale once the block and the
+  // archive are written, and whoever signed it should learn that it is the
+  // finished file that needs signing. Otherwise the whole image: a stub cut
+  // short would have the archive written over its own code, one with
+  // something behind it (a finished self-extracting file) would read the
+  // wrong archive.
   PeImage pe;
   std::string problem;
-  if (!readPeImage(image, pe, problem))
+  if (!readPeImage(image, pe, problem)) {
+    if (problem.rfind(PE_IMAGE_SIGNED, 0) == 0)
+      return fail(shown(stub) +
+                  " is signed, and no signature survives the block and the archive written "
+                  "into it: use the stub unsigned and sign the finished file");
     return fail(shown(stub) + " is not a whole stub: " + problem);
+  }
   uint32_t archiveOffset = 0;
   std::memcpy(&archiveOffset, image.data() + CONFIG_BLOCK_OFFSET, sizeof archiveOffset);
   if (pe.peHeader < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE)
