@@ -21,6 +21,7 @@ set(KASUMIRO_LZH_ENCODER_SOURCES
 set(KASUMIRO_CORE_SOURCES
   src/startup/sfx_state.cpp
   src/startup/config.cpp
+  src/startup/exact_texts.cpp
   src/startup/messages.cpp
   src/startup/program_start.cpp
   src/paths/path_strings.cpp
@@ -73,4 +74,5 @@ set(KASUMIRO_TOOL_SOURCES
   src/tools/pack/input_collector.cpp
   src/tools/pack/archive_writer.cpp
   src/tools/pack/stub_image.cpp
+  src/tools/pack/exact_texts_resource.cpp
   src/tools/pack/pack_support.cpp)

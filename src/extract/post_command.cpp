@@ -9,23 +9,24 @@
 // Expands the environment, then the program's own path variables (with the
 // destination), of text into destination (size bytes).
 static void expandCommandPart(const char* text, char* destination, int size) {
-  char expanded[260];
+  static char expanded[CURRENT_PATH_SIZE];
   platformExpandEnvironment(text, expanded, sizeof expanded);
   expandPathVariables(expanded, destination, sfxState.extractDir, size);
 }
 
 void runPostCommand() {
-  SfxConfig& config = sfxState.config;
+  RunConfig& config = sfxState.config;
   if (!sfxState.autoRun || !config.runCommand[0] || sfxState.abortFlag) return;
   // The command is split into program and arguments before anything is
   // expanded: a blank in the destination (in %ExtractDir%) must never
   // change which program starts.
-  char program[260];
+  // Program text: a destination beyond CP932 takes up to 4 bytes for each
+  // character in %ExtractDir%.
+  static char program[sizeof config.runCommand];
   const char* arguments = splitCommandLine(program, config.runCommand, sizeof program);
-  char* expandedProgram = sfxState.messageBuffer;
-  char* expandedArguments = sfxState.messageBuffer + MESSAGE_BUFFER_SIZE / 2;
-  expandCommandPart(arguments, expandedArguments, MESSAGE_BUFFER_SIZE / 2);
-  expandCommandPart(program, expandedProgram, MESSAGE_BUFFER_SIZE / 2);
+  static char expandedProgram[CURRENT_PATH_SIZE], expandedArguments[CURRENT_PATH_SIZE];
+  expandCommandPart(arguments, expandedArguments, sizeof expandedArguments);
+  expandCommandPart(program, expandedProgram, sizeof expandedProgram);
   platformStartCommand(sfxState.mainWindow, expandedProgram, expandedArguments,
                        sfxState.extractDir);
 }

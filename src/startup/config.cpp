@@ -5,6 +5,7 @@
 #include "paths/path_strings.h"
 #include "paths/path_variables.h"
 #include "platform/platform.h"
+#include "startup/exact_texts.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 
@@ -31,38 +32,47 @@ char* quotePathIfSpaced(const char* path, char* destination, int size) {
 }
 
 bool loadConfig(const char* commandTail) {
-  SfxConfig& config = sfxState.config;
+  RunConfig& config = sfxState.config;
   std::memset(&config, 0, sizeof config);
 
+  SfxConfig block;
   FileHandle file = platformOpenRead(sfxState.selfPath);
   if (file == PLATFORM_INVALID_FILE) return false;
   uint32_t got = 0;
   bool ok = platformSeek(file, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
-            platformRead(file, &config, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
+            platformRead(file, &block, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
   platformClose(file);
-  if (!ok) {
-    std::memset(&config, 0, sizeof config);
-    return false;
-  }
+  if (!ok) return false;
   // A text field without its terminator is cut at the field's end.
-  config.title[sizeof config.title - 1] = 0;
-  config.message[sizeof config.message - 1] = 0;
-  config.defaultDir[sizeof config.defaultDir - 1] = 0;
-  config.prompt[sizeof config.prompt - 1] = 0;
-  config.runCommand[sizeof config.runCommand - 1] = 0;
+  block.title[sizeof block.title - 1] = 0;
+  block.message[sizeof block.message - 1] = 0;
+  block.defaultDir[sizeof block.defaultDir - 1] = 0;
+  block.prompt[sizeof block.prompt - 1] = 0;
+  block.runCommand[sizeof block.runCommand - 1] = 0;
+  config.archiveOffset = block.archiveOffset;
+  config.flags = block.flags;
+  copyTextBounded(config.title, block.title, sizeof block.title);
+  copyTextBounded(config.message, block.message, sizeof block.message);
+  copyTextBounded(config.defaultDir, block.defaultDir, sizeof block.defaultDir);
+  copyTextBounded(config.prompt, block.prompt, sizeof block.prompt);
+  copyTextBounded(config.runCommand, block.runCommand, sizeof block.runCommand);
+  // The exact texts, where the author's are beyond CP932.
+  uint32_t size = 0;
+  if (const uint8_t* texts = platformProgramResource(EXACT_TEXTS_TYPE, EXACT_TEXTS_ID, &size))
+    applyExactTexts(texts, size, config);
 
   if (!config.title[0])
     copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
-  // The tail replaces the stored directory; it is cut to the field's 255 bytes.
+  // The tail replaces the stored directory; it is cut to the field's size.
   if (commandTail && commandTail[0])
     copyTextBounded(config.defaultDir, commandTail, sizeof config.defaultDir);
 
-  char work[260];
+  char work[sizeof config.defaultDir];
   if (config.defaultDir[0]) {
     platformExpandEnvironment(config.defaultDir, work, sizeof work);
     expandPathVariables(work, sfxState.messageBuffer, nullptr, MESSAGE_BUFFER_SIZE);
-    copyTextBounded(work, sfxState.messageBuffer, 256);
-  } else if (!platformCurrentDirectory(work, 256)) {
+    copyTextBounded(work, sfxState.messageBuffer, sizeof work);
+  } else if (!platformCurrentDirectory(work, sizeof work)) {
     work[0] = 0;
   }
   quotePathIfSpaced(work, config.defaultDir, sizeof config.defaultDir);

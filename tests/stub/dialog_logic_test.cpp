@@ -44,8 +44,8 @@ TEST(DestinationLengthTest, APathLongerThanTheBufferIsRefusedWhole) {
   EXPECT_TRUE(acceptDestination(longest.c_str(), dir));
   EXPECT_EQ(dir, longest);
   EXPECT_TRUE(acceptDestination(("\"" + longest + "\"").c_str(), dir));
-  // What Browse may write: a 259-byte folder between quotes.
-  const std::string chosen = "\"C:\\" + std::string(256, 'd') + "\"";
+  // A folder as long as the buffer, between quotes.
+  const std::string chosen = "\"C:\\" + std::string(EXTRACT_DIR_SIZE - 3, 'd') + "\"";
   EXPECT_FALSE(acceptDestination(chosen.c_str(), dir));
   EXPECT_FALSE(acceptDestination((longest + "x").c_str(), dir));
 }

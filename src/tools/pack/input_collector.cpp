@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "lzh/lzh_format.h"
+#include "platform/posix/text.h"
 #include "tools/pack/member_names.h"
 #include "tools/pack/pack_support.h"
 
@@ -38,7 +39,47 @@ bool memberOfArgument(const std::string& path, std::string& member) {
   return true;
 }
 
+// The CP932 form of a name, exact: it comes back as the same UTF-8.
+bool exactCp932(const std::string& utf8, std::string& cp932) {
+  std::vector<char> back(utf8.size() + 1);
+  return toCp932(utf8, cp932) && cp932ToUtf8(cp932.c_str(), back.data(), back.size()) &&
+         utf8 == back.data();
+}
+
+std::string folded(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
+
 }  // namespace
+
+// The fallback names (0x01/0x02 beside 0x44/0x45) are the name with '_' for
+// each character CP932 lacks ("Ärger.txt" is "_rger.txt"); where that name
+// is taken in its folder (ASCII letters compared without case, as Windows
+// does), "_~2", "_~3", ... goes before the extension. A folder's fallback is
+// used by every member below it, so that old readers put them together.
+std::string InputCollector::fallbackOf(const std::string& utf8Path) {
+  const auto known = fallbacks_.find(utf8Path);
+  if (known != fallbacks_.end()) return known->second;
+  const size_t slash = utf8Path.rfind('/');
+  const std::string parent = slash == std::string::npos ? "" : utf8Path.substr(0, slash);
+  const std::string last = utf8Path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string name;
+  std::set<std::string>& taken = taken_[parent];
+  if (!exactCp932(last, name)) {
+    const std::string base = cp932Rendition(last);
+    const size_t dot = base.rfind('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? base.size() : dot;
+    name = base;
+    for (int n = 2; taken.count(folded(name)); ++n)
+      name = base.substr(0, cut) + "_~" + std::to_string(n) + base.substr(cut);
+  }
+  taken.insert(folded(name));
+  const std::string path = parent.empty() ? name : fallbackOf(parent) + "/" + name;
+  fallbacks_[utf8Path] = path;
+  return path;
+}
 
 void InputCollector::leaveOut(const std::string& path) {
   leavesOut_ = stat(path.c_str(), &leftOut_) == 0;
@@ -52,14 +93,25 @@ bool InputCollector::addArgument(const std::string& path) {
   return true;
 }
 
-// Converts and checks a member's name; false leaves it out (or fails).
-bool InputCollector::admit(const std::string& utf8Member, bool directory, std::string& cp932) {
+// Converts and checks a member's name; false leaves it out (or fails). A
+// name beyond CP932 is checked in its exact form and gets its fallback.
+bool InputCollector::admit(const std::string& utf8Member, bool directory, std::string& cp932,
+                           std::string& unicode) {
   const char* problem = nullptr;
-  if (!toCp932(utf8Member, cp932))
-    problem = "holds a character that CP932 cannot represent";
-  else
+  std::vector<char> text(utf8Member.size() * 2 + 8);
+  unicode.clear();
+  if (exactCp932(utf8Member, cp932)) {
     problem = memberNameProblem(cp932, directory);
-  if (!problem) return true;
+  } else if (!utf8ToProgramText(utf8Member.c_str(), text.data(), text.size())) {
+    problem = "is not UTF-8";
+  } else {
+    problem = memberNameProblem(text.data(), directory);
+    unicode = utf8Member;
+  }
+  if (!problem) {
+    cp932 = fallbackOf(utf8Member);
+    return true;
+  }
   const std::string message = shown(utf8Member) + " " + problem;
   if (settings_.skipBadNames) {
     std::fprintf(stderr, "kasumiro: warning: left out: %s\n", message.c_str());
@@ -91,8 +143,9 @@ void InputCollector::add(const std::string& native, const std::string& member) {
   }
   if (leavesOut_ && st.st_dev == leftOut_.st_dev && st.st_ino == leftOut_.st_ino) return;
   if (S_ISREG(st.st_mode)) {
-    std::string cp932;
-    if (admit(member, false, cp932)) inputs_.push_back({native, cp932, false, st});
+    std::string cp932, unicode;
+    if (admit(member, false, cp932, unicode))
+      inputs_.push_back({native, cp932, unicode, false, st});
     return;
   }
   if (!S_ISDIR(st.st_mode)) {
@@ -101,9 +154,9 @@ void InputCollector::add(const std::string& native, const std::string& member) {
     return;
   }
   if (!member.empty()) {
-    std::string cp932;
-    if (!admit(member, true, cp932)) return;
-    inputs_.push_back({native, cp932, true, st});
+    std::string cp932, unicode;
+    if (!admit(member, true, cp932, unicode)) return;
+    inputs_.push_back({native, cp932, unicode, true, st});
   }
   const auto key = std::make_pair(st.st_dev, st.st_ino);
   if (!openDirectories_.insert(key).second) {
@@ -121,12 +174,17 @@ void InputCollector::add(const std::string& native, const std::string& member) {
   closedir(dir);
   // Byte order: the same tree always gives the same archive.
   std::sort(names.begin(), names.end());
+  // The exact names of the folder are theirs before any fallback is made.
+  for (const std::string& name : names) {
+    std::string cp932;
+    if (exactCp932(name, cp932)) taken_[member].insert(folded(cp932));
+  }
   for (const std::string& name : names)
     add(native + "/" + name, member.empty() ? name : member + "/" + name);
   openDirectories_.erase(key);
 }
 
-bool readNotice(const std::string& path, std::string& cp932, struct stat& st) {
+bool readNotice(const std::string& path, std::string& stored, struct stat& st) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0 || fstat(fd, &st) != 0) {
     if (fd >= 0) close(fd);
@@ -137,8 +195,15 @@ bool readNotice(const std::string& path, std::string& cp932, struct stat& st) {
   ssize_t n;
   while ((n = read(fd, buffer, sizeof buffer)) > 0) utf8.append(buffer, static_cast<size_t>(n));
   close(fd);
-  if (utf8.find('\0') != std::string::npos || !toCp932(utf8, cp932))
-    return fail("the notice " + shown(path) + " is not UTF-8 text that CP932 can represent");
+  static const char BOM[] = "\xEF\xBB\xBF";
+  if (utf8.compare(0, 3, BOM) == 0) utf8.erase(0, 3);
+  std::vector<char> text(utf8.size() * 2 + 8);
+  if (utf8.find('\0') != std::string::npos ||
+      !utf8ToProgramText(utf8.c_str(), text.data(), text.size()))
+    return fail("the notice " + shown(path) + " is not UTF-8 text");
+  // A notice beyond CP932 goes as UTF-8, marked, which the stub shows as it
+  // is; a CP932 one stays what every reader knows.
+  if (!exactCp932(utf8, stored)) stored = BOM + utf8;
   return true;
 }
 
