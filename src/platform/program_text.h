@@ -4,8 +4,9 @@
 // store, so that every Japanese name stays what it always was and every
 // double-byte-aware routine keeps working. A character that CP932 lacks is
 // carried as an escape that no CP932 text contains:
-//   a BMP character U:    0xFD, 0xA0|U>>12, 0xA0|(U>>6&63), 0xA0|(U&63)
-//   a character above it: 0xFE, 0xA0|U>>18, 0xA0|(U>>12&63), ... (5 bytes)
+//   a BMP character U:    0xFD, 0xA0+(U>>12), 0xA0+(U>>6&63), 0xA0+(U&63)
+//   a character above it: 0xFE, 0xA0+(U>>18), 0xA0+(U>>12&63), ... (5 bytes)
+// (added, not or-ed: 0xA0 has bit 5 set, so 0xA0|x would lose it).
 // 0xFD and 0xFE are no CP932 bytes, and the continuation bytes 0xA0-0xDF are
 // single-byte CP932 characters that never start a pair: a walker that does
 // not know escapes steps over them one at a time, and no separator or
@@ -19,6 +20,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/platform.h"
 
 constexpr unsigned char TEXT_ESCAPE_BMP = 0xFD;
 constexpr unsigned char TEXT_ESCAPE_ASTRAL = 0xFE;
@@ -52,6 +55,23 @@ inline size_t readEscape(const char* p, uint32_t* c) {
 inline size_t writeEscape(uint32_t c, char* out) {
   const size_t length = c < 0x10000 ? 4 : 5;
   out[0] = static_cast<char>(length == 4 ? TEXT_ESCAPE_BMP : TEXT_ESCAPE_ASTRAL);
-  for (size_t i = length - 1; i > 0; --i, c >>= 6) out[i] = static_cast<char>(0xA0 | (c & 63));
+  for (size_t i = length - 1; i > 0; --i, c >>= 6) out[i] = static_cast<char>(0xA0 + (c & 63));
   return length;
+}
+
+// The UTF-16 units of length bytes of program text: one for each CP932
+// character and each BMP escape, two for an escape beyond the BMP. What
+// Windows counts against a component's limit of 255.
+inline size_t programTextUnits(const char* text, size_t length) {
+  size_t units = 0;
+  for (size_t i = 0; i < length; ++units) {
+    uint32_t c = 0;
+    if (const size_t escape = readEscape(text + i, &c)) {
+      units += escape == 5;
+      i += escape;
+    } else {
+      i += platformIsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < length ? 2 : 1;
+    }
+  }
+  return units;
 }

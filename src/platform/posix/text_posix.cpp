@@ -138,8 +138,7 @@ bool cp932ToUtf8(const char* in, char* out, size_t outSize, bool strictEscapes) 
     if (length && c < 0x10000 && exactCp932(c) != CP932_NONE) length = 0;
     if (!length && (p[0] == TEXT_ESCAPE_BMP || p[0] == TEXT_ESCAPE_ASTRAL) && strictEscapes)
       return false;
-    if (!length) c = unicodeOf(p, &length);
-    if (c == CP932_NONE) {
+    if (!length && (c = unicodeOf(p, &length)) == CP932_NONE) {
       // One byte that starts no character; kept visible, and the next byte
       // is read on its own.
       char escaped[4];

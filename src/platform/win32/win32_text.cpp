@@ -115,17 +115,7 @@ bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size
 }
 
 size_t platformComponentLength(const char* component, size_t bytes) {
-  size_t units = 0;
-  for (size_t i = 0; i < bytes; ++units) {
-    uint32_t c = 0;
-    if (const size_t length = readEscape(component + i, &c)) {
-      units += length == 5;  // a surrogate pair
-      i += length;
-    } else {
-      i += platformIsLeadByte(static_cast<unsigned char>(component[i])) && i + 1 < bytes ? 2 : 1;
-    }
-  }
-  return units;
+  return programTextUnits(component, bytes);
 }
 
 static int wideLength(const wchar_t* text) {

@@ -57,10 +57,14 @@ void setUnicodeNames(LzhHeaderFields& f, const std::string& unicode, bool direct
                      std::u16string& text) {
   if (unicode.empty()) return;
   text = utf16Of(unicode);
-  const size_t slash = directory ? text.size() : text.rfind(u'/');
   const std::u16string_view view(text);
-  if (slash != std::u16string::npos) f.unicodeDirectory = view.substr(0, slash);
-  f.unicodeFileName = slash == std::u16string::npos ? view : view.substr(slash + 1);
+  const size_t slash = directory ? view.size() : view.rfind(u'/');
+  if (slash == std::u16string_view::npos) {
+    f.unicodeFileName = view;
+  } else {
+    f.unicodeDirectory = view.substr(0, slash);
+    if (!directory) f.unicodeFileName = view.substr(slash + 1);
+  }
 }
 
 }  // namespace

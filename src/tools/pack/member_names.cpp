@@ -16,21 +16,6 @@ constexpr size_t COMPONENT_LIMIT = 255;
 
 bool isLead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
 
-// The UTF-16 units of a component of program text.
-size_t unitsOf(const char* component, size_t length) {
-  size_t units = 0;
-  for (size_t i = 0; i < length; ++units) {
-    uint32_t c = 0;
-    if (const size_t escape = readEscape(component + i, &c)) {
-      units += escape == 5;
-      i += escape;
-    } else {
-      i += isLead(static_cast<unsigned char>(component[i])) && i + 1 < length ? 2 : 1;
-    }
-  }
-  return units;
-}
-
 // Characters Windows does not allow in a name ('/' separates components).
 bool isForbidden(unsigned char byte) {
   return byte < 0x20 || std::strchr("\\:*?\"<>|", byte) != nullptr;
@@ -38,7 +23,7 @@ bool isForbidden(unsigned char byte) {
 
 const char* componentProblem(const char* component, size_t length) {
   if (length == 0) return "has an empty component";
-  if (unitsOf(component, length) > COMPONENT_LIMIT)
+  if (programTextUnits(component, length) > COMPONENT_LIMIT)
     return "has a component longer than the 255 characters Windows allows";
   if ((length == 1 && component[0] == '.') ||
       (length == 2 && component[0] == '.' && component[1] == '.'))
