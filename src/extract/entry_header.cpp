@@ -84,27 +84,21 @@ static uint32_t copyName(char* destination, const uint8_t* source, uint32_t leng
   return i;
 }
 
-// Appends the UTF-16LE name of a 0x44 or 0x45 record to memberName at *used
-// as program text, U+FFFF (the separator of 0x45) as '/'. False when the
-// record cannot be a name (an odd length, U+0000, an unpaired surrogate) or
-// the name does not fit: such a header is broken, since cutting the name or
-// dropping a character could make it another member's.
-static bool appendUnicodeName(const uint8_t* data, uint16_t bytes, uint32_t* used) {
+bool appendUnicodeName(const uint8_t* data, uint16_t bytes, char* name, uint32_t size,
+                       uint32_t* used) {
   if (bytes % 2) return false;
-  char* name = sfxState.memberName;
   const size_t units = bytes / 2u;
   size_t start = 0;
   for (size_t i = 0; i <= units; ++i) {
     if (i < units && (data[2 * i] != 0xFF || data[2 * i + 1] != 0xFF)) continue;
     // The segment before the separator (or the end).
     if (i > start || (i == units && start == 0)) {
-      if (!platformTextFromUtf16(data + 2 * start, i - start, name + *used,
-                                 MEMBER_NAME_SIZE - *used))
+      if (!platformTextFromUtf16(data + 2 * start, i - start, name + *used, size - *used))
         return false;
       *used += static_cast<uint32_t>(std::strlen(name + *used));
     }
     if (i < units) {
-      if (*used + 1 >= MEMBER_NAME_SIZE) return false;
+      if (*used + 1 >= size) return false;
       name[(*used)++] = '/';
     }
     start = i + 1;
@@ -128,7 +122,8 @@ static int assembleName() {
       !e.unicodeDirectoryOffset && !e.unicodeNameOffset)
     return MSG_ARCHIVE_BROKEN;
   if (!sfxState.noFolders && e.unicodeDirectoryOffset) {
-    if (!appendUnicodeName(block + e.unicodeDirectoryOffset, e.unicodeDirectoryLength, &used))
+    if (!appendUnicodeName(block + e.unicodeDirectoryOffset, e.unicodeDirectoryLength, name,
+                           MEMBER_NAME_SIZE, &used))
       return MSG_ARCHIVE_BROKEN;
   } else if (!sfxState.noFolders) {
     // A zero byte inside the directory name ends the whole name there,
@@ -141,7 +136,8 @@ static int assembleName() {
     }
   }
   if (e.unicodeNameOffset) {
-    if (!appendUnicodeName(block + e.unicodeNameOffset, e.unicodeNameLength, &used))
+    if (!appendUnicodeName(block + e.unicodeNameOffset, e.unicodeNameLength, name, MEMBER_NAME_SIZE,
+                           &used))
       return MSG_ARCHIVE_BROKEN;
   } else {
     if (used + e.fileNameLength > MEMBER_NAME_SIZE - 1u) return MSG_ARCHIVE_BROKEN;

@@ -15,12 +15,21 @@ bool isLead(char byte) { return platformIsLeadByte(static_cast<unsigned char>(by
 
 bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
 
+// Whether a lead byte at text takes the next byte as its trail: any but the
+// terminator (CharNextA) and the first byte of an escape, which no CP932
+// character has as its trail, so that every escape is read as the platform
+// layers read it.
+bool hasTrail(const char* text) {
+  const unsigned char next = static_cast<unsigned char>(text[1]);
+  return isLead(*text) && next != '\0' && next < TEXT_ESCAPE_BMP;
+}
+
 // The bytes of the character at text (not at its end): an escape whole, a
-// lead byte with a non-zero trail byte (CharNextA), or one byte.
+// lead byte with its trail byte, or one byte.
 size_t characterLength(const char* text) {
   uint32_t c = 0;
   if (const size_t length = readEscape(text, &c)) return length;
-  return isLead(*text) && text[1] != '\0' ? 2 : 1;
+  return hasTrail(text) ? 2 : 1;
 }
 
 template <typename Char>
@@ -177,6 +186,7 @@ char* sanitizeName(char* text, int limit, bool longNames) {
   }
   char* p = text;
   bool trailExpected = false;
+  const char* loneLead = nullptr;
   for (int walked = 0; walked < limit && *p != '\0'; ++walked, ++p) {
     uint32_t c = 0;
     if (trailExpected) {
@@ -187,13 +197,16 @@ char* sanitizeName(char* text, int limit, bool longNames) {
       walked += static_cast<int>(escape) - 1;
       p += escape - 1;
     } else if (isLead(*p)) {
-      trailExpected = true;
+      // Before an escape a lead byte stands alone (and fails to convert).
+      trailExpected = hasTrail(p) || p[1] == '\0';
+      if (!trailExpected) loneLead = p;
     } else if (isForbidden(static_cast<unsigned char>(*p), longNames)) {
       *p = '_';
     }
   }
-  // A lead byte whose trail fell behind the limit (or was missing) goes too.
-  if (trailExpected) --p;
+  // A lead byte whose trail fell behind the limit (or was missing) goes too,
+  // and so does one left alone at the end by an escape cut off.
+  if (trailExpected || (loneLead && loneLead == p - 1)) --p;
   *p = '\0';
   return p;
 }

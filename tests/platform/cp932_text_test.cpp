@@ -14,7 +14,8 @@
 namespace {
 
 // The conversion as the C library's converter does it: a byte that starts
-// no character is kept as "%XX" and the next byte read on its own; false on
+// no character is kept as "%XX" and the next byte read on its own (a lead
+// byte with the byte after it when that is of the trail range); false on
 // anything else that fails.
 bool oracle(const char* to, const char* from, const std::string& in, std::string& out,
             bool escapeInvalid) {
@@ -33,11 +34,18 @@ bool oracle(const char* to, const char* from, const std::string& in, std::string
     if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
     ok = escapeInvalid;
     if (ok) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(*src));
-      out += escaped;
-      ++src;
-      --srcLeft;
+      // A lead byte goes with a byte of the trail range (0x40 and up), as
+      // the core walks them; any other byte on its own.
+      const unsigned char lead = static_cast<unsigned char>(*src);
+      const bool pair = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) &&
+                        srcLeft > 1 && static_cast<unsigned char>(src[1]) >= 0x40;
+      for (int i = 0; i < (pair ? 2 : 1); ++i) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(*src));
+        out += escaped;
+        ++src;
+        --srcLeft;
+      }
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }

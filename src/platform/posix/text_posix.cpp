@@ -139,12 +139,14 @@ bool cp932ToUtf8(const char* in, char* out, size_t outSize, bool strictEscapes) 
     if (!length && (p[0] == TEXT_ESCAPE_BMP || p[0] == TEXT_ESCAPE_ASTRAL) && strictEscapes)
       return false;
     if (!length && (c = unicodeOf(p, &length)) == CP932_NONE) {
-      // One byte that starts no character; kept visible, and the next byte
-      // is read on its own.
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", p[0]);
-      if (!output.put(escaped, 3)) return false;
-      ++p;
+      // Bytes that are no character are kept visible. A lead byte and a
+      // byte of the trail range go together, as the core walks them: a
+      // 0x5C among them must not become a separator here.
+      const bool pair = length == 2 && p[1] >= CP932_TRAIL_FIRST;
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, pair ? "%%%02X%%%02X" : "%%%02X", p[0], p[1]);
+      if (!output.put(escaped, pair ? 6 : 3)) return false;
+      p += pair ? 2 : 1;
       continue;
     }
     if (!putUtf8(output, c)) return false;
