@@ -64,7 +64,9 @@ set(KASUMIRO_IMAGE_SOURCES
   src/tools/image/pe_layout.cpp
   src/tools/image/pe_manifest.cpp)
 set(KASUMIRO_PACK_NAMES_SOURCES
-  src/tools/pack/member_names.cpp)
+  src/tools/pack/member_names.cpp
+  src/tools/pack/pack_support.cpp
+  src/tools/pack/exact_texts_resource.cpp)
 # The kasumiro tool: the runner with its terminal host, and the packer.
 set(KASUMIRO_TOOL_SOURCES
   src/tools/runner/main.cpp
@@ -73,6 +75,4 @@ set(KASUMIRO_TOOL_SOURCES
   src/tools/pack/pack_options.cpp
   src/tools/pack/input_collector.cpp
   src/tools/pack/archive_writer.cpp
-  src/tools/pack/stub_image.cpp
-  src/tools/pack/exact_texts_resource.cpp
-  src/tools/pack/pack_support.cpp)
+  src/tools/pack/stub_image.cpp)

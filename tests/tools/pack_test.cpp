@@ -198,6 +198,26 @@ TEST_F(PackTest, FoldersGoInAndComeOutAsTheyWere) {
   }
 }
 
+TEST_F(PackTest, ANoticeBeyondCp932IsStoredAsMarkedUtf8AndShownExactly) {
+  spit(dir / "a.txt", "a");
+  spit(dir / "notice.txt",
+       "\xEF\xBB\xBF"
+       "Bitte lesen: \xC3\x84rger \xE3\x80\x9C \xED\x95\x9C");
+  const RunResult pack = kasumiro("a --notice notice.txt --stub x86_64 setup.exe a.txt");
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  // The member holds one mark and the text as it was.
+  const std::string image = slurp(dir / "setup.exe");
+  EXPECT_NE(image.find("\xEF\xBB\xBF"
+                       "Bitte lesen: \xC3\x84rger"),
+            std::string::npos);
+  EXPECT_EQ(image.find("\xEF\xBB\xBF\xEF\xBB\xBF"), std::string::npos);
+  const RunResult extract = kasumiro("x -y setup.exe out");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_NE(extract.out.find("Bitte lesen: \xC3\x84rger \xE3\x80\x9C \xED\x95\x9C"),
+            std::string::npos)
+      << extract.out;
+}
+
 TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
   spit(dir / "a.txt", "a");
   spit(dir / "notice.txt", "最初にお読みください。\n続けますか?");

@@ -63,21 +63,16 @@ bool exactTextsResource(const std::vector<BlockText>& texts, std::vector<uint8_t
   return true;
 }
 
-bool fillBlockRenditions(const std::vector<BlockText>& texts, SfxConfig& config) {
+std::vector<BlockText> blockRenditions(const std::vector<BlockText>& texts) {
   std::vector<BlockText> rendered = texts;
   for (BlockText& t : rendered) {
     std::string cp932;
-    if (!toCp932(t.utf8, cp932)) {
-      std::vector<char> check(t.utf8.size() * 2 + 8);
-      if (!utf8ToProgramText(t.utf8.c_str(), check.data(), check.size()))
-        return fail(t.option + " is not UTF-8 text");
-      // The rendition is CP932, which fillBlockTexts takes as it is.
-      std::vector<char> utf8(t.utf8.size() * 3 + 8);
-      cp932ToUtf8(cp932Rendition(t.utf8).c_str(), utf8.data(), utf8.size());
-      t.utf8 = utf8.data();
-    }
+    if (toCp932(t.utf8, cp932)) continue;
+    // Back to UTF-8, which fillBlockTexts converts: the rendition is CP932.
+    std::vector<char> utf8(t.utf8.size() * 3 + 8);
+    if (cp932ToUtf8(cp932Rendition(t.utf8).c_str(), utf8.data(), utf8.size())) t.utf8 = utf8.data();
   }
-  return fillBlockTexts(rendered, config);
+  return rendered;
 }
 
 }  // namespace pack

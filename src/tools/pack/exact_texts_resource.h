@@ -15,9 +15,8 @@ namespace pack {
 // than a count of UTF-16 units can say.
 bool exactTextsResource(const std::vector<BlockText>& texts, std::vector<uint8_t>& data);
 
-// Stores the texts in config as fillBlockTexts does, but a text beyond CP932
-// as its rendition ('_' for what CP932 lacks) instead of refusing it; each
-// must still fit its field.
-bool fillBlockRenditions(const std::vector<BlockText>& texts, SfxConfig& config);
+// The texts for the block (fillBlockTexts): each beyond CP932 replaced by
+// its rendition, '_' for what CP932 lacks, which older readers show.
+std::vector<BlockText> blockRenditions(const std::vector<BlockText>& texts);
 
 }  // namespace pack
