@@ -760,6 +760,8 @@ EOF
   # The same stub in other code pages; its manifest.
   . "$ROOT/tests/wine/codepage.sh"
   . "$ROOT/tests/wine/manifest.sh"
+  # Names and texts beyond CP932.
+  . "$ROOT/tests/wine/unicode.sh"
 }
 
 for a in "${archs[@]}"; do

@@ -35,6 +35,8 @@ bool toWide(const char* text, wchar_t* out, int size, bool strict) {
     if (byte && byte != TEXT_ESCAPE_BMP && byte != TEXT_ESCAPE_ASTRAL) continue;
     // The CP932 run before the escape (or the end).
     if (p > run) {
+      // (A room of 0 would ask for the length instead of converting.)
+      if (size - used - 1 <= 0) break;
       const int units = MultiByteToWideChar(CP_SHIFT_JIS, strict ? MB_ERR_INVALID_CHARS : 0, run,
                                             static_cast<int>(p - run), out + used, size - used - 1);
       if (units <= 0) break;
