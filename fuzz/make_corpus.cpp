@@ -183,6 +183,24 @@ void imageSeeds() {
                 fileMember("con.txt", {}, '0'),
                 fileMember(HYOU + "\\..\\" + HYOU + ".txt", pattern(10, 27), '0')}));
   }
+  // Names in UTF-16 records (0x44, 0x45) beside CP932 ones, hostile too.
+  {
+    auto utf16 = [](const std::u16string& text) {
+      Bytes bytes;
+      for (char16_t c : text) bytes.insert(bytes.end(), {uint8_t(c), uint8_t(c >> 8)});
+      return bytes;
+    };
+    auto unicode = [&](const std::u16string& name, const std::u16string& dir) {
+      Member m = fileMember("fallback.txt", pattern(10, 28), '0', "fallback");
+      m.extra.push_back(testkit::ExtHeader{0x44, utf16(name), {}});
+      if (!dir.empty()) m.extra.push_back(testkit::ExtHeader{0x45, utf16(dir), {}});
+      return m;
+    };
+    seed(t, "unicode-names",
+         image({unicode(u"R\u00e9sum\u00e9.txt", u"\u4e2d\u6587\uffff"),
+                unicode(u"..\\x", u"a\uffff..\uffff..\uffff"), unicode(u"\u301c", u"/"),
+                unicode(u"CON.txt", u"\U0001F600\uffff"), unicode(u"a\u2215b", u"")}));
+  }
   seed(t, "empty-archive", image({}));
   seed(
       t, "notice-later",
