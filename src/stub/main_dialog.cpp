@@ -23,7 +23,7 @@ static void initialise(HWND dialog) {
   if (config.message[0]) setItemText(dialog, IDC_LABEL, config.message);
   setItemText(dialog, IDC_DIRECTORY, config.defaultDir);
   setItemText(dialog, IDC_STATUS, config.prompt);
-  SendDlgItemMessageW(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
+  SendDlgItemMessageW(dialog, IDC_DIRECTORY, EM_LIMITTEXT, DIRECTORY_BOX_UNITS, 0);
   SendMessageW(dialog, WM_SETICON, ICON_BIG,
                reinterpret_cast<LPARAM>(LoadIconW(static_cast<HINSTANCE>(sfxState.instance),
                                                   MAKEINTRESOURCEW(IDI_APPLICATION_ICON))));
