@@ -88,43 +88,13 @@ static void failWithWriteError(bool deleteFile) {
 }
 
 // A notice beyond CP932 is stored as UTF-8 after a byte-order mark; its
-// text becomes program text in messageBuffer, in place. Whatever is not
-// UTF-8 shows as U+FFFD; a character cut off at the capture's end goes.
+// text becomes program text in messageBuffer.
 static void noticeFromUtf8() {
-  uint8_t* text = reinterpret_cast<uint8_t*>(sfxState.messageBuffer);
-  if (text[0] != 0xEF || text[1] != 0xBB || text[2] != 0xBF) return;
-  static uint8_t utf16[2 * MESSAGE_BUFFER_SIZE];
-  size_t units = 0;
-  for (size_t i = 3; text[i];) {
-    uint32_t c = text[i];
-    size_t length = c < 0x80    ? 1
-                    : c >= 0xF5 ? 0
-                    : c >= 0xF0 ? 4
-                    : c >= 0xE0 ? 3
-                    : c >= 0xC2 ? 2
-                                : 0;
-    size_t k = 1;
-    if (length > 1) c &= 0x3F >> (length - 1);
-    for (; k < length && (text[i + k] & 0xC0) == 0x80; ++k) c = c << 6 | (text[i + k] & 0x3F);
-    if (k < length && !text[i + k]) break;  // cut off at the end
-    static const uint32_t SHORTEST[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!length || k < length || c < SHORTEST[length] || c > 0x10FFFF ||
-        (c >= 0xD800 && c < 0xE000)) {
-      c = 0xFFFD;
-      k = length && k < length ? k : 1;
-    }
-    i += k;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      utf16[2 * units] = static_cast<uint8_t>(0xD800 + (c >> 10));
-      utf16[2 * units++ + 1] = static_cast<uint8_t>((0xD800 + (c >> 10)) >> 8);
-      c = 0xDC00 + (c & 0x3FF);
-    }
-    utf16[2 * units] = static_cast<uint8_t>(c);
-    utf16[2 * units++ + 1] = static_cast<uint8_t>(c >> 8);
-  }
-  // A text longer than the buffer keeps the whole characters that fit.
-  platformTextFromUtf16(utf16, units, sfxState.messageBuffer, MESSAGE_BUFFER_SIZE);
+  char* text = sfxState.messageBuffer;
+  if (text[0] != '\xEF' || text[1] != '\xBB' || text[2] != '\xBF') return;
+  static char converted[MESSAGE_BUFFER_SIZE];
+  platformTextFromUtf8(text + 3, converted, sizeof converted);
+  std::strcpy(text, converted);
 }
 
 // The notice member: its text, then the question. False ends the pass.

@@ -89,6 +89,11 @@ bool platformSpecialFolder(int folder, char* buffer, uint32_t size);
 // for U+0000 or an unpaired surrogate (out empty), and when the whole text
 // does not fit: out then holds the whole characters that did.
 bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size_t size);
+// A UTF-8 text to show (a notice) as program text in out (size bytes,
+// zero-terminated): what is not UTF-8, a character cut off at the end
+// included, shows as U+FFFD; a text longer than out keeps the whole
+// characters that fit.
+void platformTextFromUtf8(const char* utf8, char* out, size_t size);
 // The length of a component (bytes of program text) as the file system
 // counts it against its component limit: UTF-16 units on Windows, bytes of
 // UTF-8 on POSIX.

@@ -1,5 +1,6 @@
 #include "startup/config.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "paths/path_strings.h"
@@ -31,6 +32,16 @@ char* quotePathIfSpaced(const char* path, char* destination, int size) {
   return destination;
 }
 
+#define CONFIG_TEXT(field)                                                           \
+  {                                                                                  \
+    offsetof(SfxConfig, field), sizeof SfxConfig::field, offsetof(RunConfig, field), \
+        sizeof RunConfig::field                                                      \
+  }
+const ConfigText CONFIG_TEXTS[5] = {CONFIG_TEXT(title), CONFIG_TEXT(message),
+                                    CONFIG_TEXT(defaultDir), CONFIG_TEXT(prompt),
+                                    CONFIG_TEXT(runCommand)};
+#undef CONFIG_TEXT
+
 bool loadConfig(const char* commandTail) {
   RunConfig& config = sfxState.config;
   std::memset(&config, 0, sizeof config);
@@ -43,19 +54,14 @@ bool loadConfig(const char* commandTail) {
             platformRead(file, &block, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
   platformClose(file);
   if (!ok) return false;
-  // A text field without its terminator is cut at the field's end.
-  block.title[sizeof block.title - 1] = 0;
-  block.message[sizeof block.message - 1] = 0;
-  block.defaultDir[sizeof block.defaultDir - 1] = 0;
-  block.prompt[sizeof block.prompt - 1] = 0;
-  block.runCommand[sizeof block.runCommand - 1] = 0;
   config.archiveOffset = block.archiveOffset;
   config.flags = block.flags;
-  copyTextBounded(config.title, block.title, sizeof block.title);
-  copyTextBounded(config.message, block.message, sizeof block.message);
-  copyTextBounded(config.defaultDir, block.defaultDir, sizeof block.defaultDir);
-  copyTextBounded(config.prompt, block.prompt, sizeof block.prompt);
-  copyTextBounded(config.runCommand, block.runCommand, sizeof block.runCommand);
+  // A text field without its terminator is cut at the field's end.
+  for (const ConfigText& text : CONFIG_TEXTS) {
+    char* field = reinterpret_cast<char*>(&block) + text.blockOffset;
+    field[text.blockSize - 1] = 0;
+    copyTextBounded(reinterpret_cast<char*>(&config) + text.runOffset, field, text.blockSize);
+  }
   // The exact texts, where the author's are beyond CP932.
   uint32_t size = 0;
   if (const uint8_t* texts = platformProgramResource(EXACT_TEXTS_TYPE, EXACT_TEXTS_ID, &size))

@@ -36,3 +36,11 @@ struct RunConfig {
   char runCommand[1024];
   uint32_t flags;
 };
+
+// The five texts in the block's order (which the exact texts resource keeps):
+// where each lies in the block, its size there, and where and in how many
+// bytes the program holds it.
+struct ConfigText {
+  uint16_t blockOffset, blockSize, runOffset, runSize;
+};
+extern const ConfigText CONFIG_TEXTS[5];

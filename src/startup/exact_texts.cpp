@@ -20,20 +20,16 @@ bool parseExactTexts(const uint8_t* data, size_t size, ExactText (&texts)[EXACT_
 bool applyExactTexts(const uint8_t* data, size_t size, RunConfig& config) {
   ExactText texts[EXACT_TEXT_COUNT];
   if (!data || !parseExactTexts(data, size, texts)) return false;
-  char* const fields[EXACT_TEXT_COUNT] = {config.title, config.message, config.defaultDir,
-                                          config.prompt, config.runCommand};
-  const size_t sizes[EXACT_TEXT_COUNT] = {sizeof config.title, sizeof config.message,
-                                          sizeof config.defaultDir, sizeof config.prompt,
-                                          sizeof config.runCommand};
   static char converted[sizeof config.defaultDir];
   for (int i = 0; i < EXACT_TEXT_COUNT; ++i) {
     if (!texts[i].count) continue;
     // A text that does not fit keeps its whole characters; one that cannot
     // be converted at all leaves the field as the block has it.
-    if (!platformTextFromUtf16(texts[i].units, texts[i].count, converted, sizes[i]) &&
+    if (!platformTextFromUtf16(texts[i].units, texts[i].count, converted,
+                               CONFIG_TEXTS[i].runSize) &&
         !converted[0])
       continue;
-    std::strcpy(fields[i], converted);
+    std::strcpy(reinterpret_cast<char*>(&config) + CONFIG_TEXTS[i].runOffset, converted);
   }
   return true;
 }

@@ -100,10 +100,10 @@ TEST_F(ExactTextsTest, AMarkedNoticeIsShownAsItsUtf8Says) {
        "\xEF\xBB\xBF"
        "a\xC3(b\xFF",
        text("a\xEF\xBF\xBD(b\xEF\xBF\xBD")},
-      // 1023 bytes are captured; the character cut there goes, and what does
-      // not fit the buffer as program text is left out whole.
+      // 1023 bytes are captured; the character cut there shows as U+FFFD,
+      // and what does not fit the buffer as program text is left out whole.
       {"longer than the capture", "\xEF\xBB\xBF" + std::string(1019, 'a') + "é",
-       std::string(1019, 'a')},
+       text(std::string(1019, 'a') + "\xEF\xBF\xBD")},
       {"longer as program text",
        "\xEF\xBB\xBF" +
            [] {

@@ -214,6 +214,22 @@ bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size
   return true;
 }
 
+void platformTextFromUtf8(const char* utf8, char* out, size_t size) {
+  if (size == 0) return;
+  Output output{out, size - 1};
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+    uint32_t c = 0xFFFD;
+    size_t length = readUtf8(p, c);
+    if (length == 0) {
+      c = 0xFFFD;
+      length = 1;
+    }
+    if (!putProgramCharacter(output, c)) break;
+    p += length;
+  }
+  *output.at = 0;
+}
+
 size_t platformComponentLength(const char* component, size_t bytes) {
   // What the name becomes on the disk; the component ends at bytes (it
   // usually stands before a '/' inside a longer path).

@@ -6,10 +6,11 @@
 constexpr UINT CP_SHIFT_JIS = 932;
 
 // The exact CP932 form of the character of units (one or two UTF-16 units)
-// into bytes; its length, 0 when it has none. Without best fit, so that no
-// character turns into a look-alike (U+301C WAVE DASH into 0x8160, which is
-// U+FF5E), and checked on the way back; a single byte that starts an escape
-// (0xFD and up, the private-use characters U+F8F1-U+F8F3) is no form either.
+// into bytes; its length, 0 when it has none. Without best fit, the system
+// converts only a character that comes back unchanged, so that none turns
+// into a look-alike (U+301C WAVE DASH into 0x8160, which is U+FF5E); a
+// single byte that starts an escape (0xFD and up, the private-use characters
+// U+F8F1-U+F8F3) is no form either.
 static int exactCp932(const wchar_t* units, int count, char* bytes) {
   if (count != 1) return 0;
   if (units[0] < 0x80) {
@@ -19,10 +20,7 @@ static int exactCp932(const wchar_t* units, int count, char* bytes) {
   BOOL defaulted = FALSE;
   const int length = WideCharToMultiByte(CP_SHIFT_JIS, WC_NO_BEST_FIT_CHARS, units, 1, bytes, 2,
                                          nullptr, &defaulted);
-  wchar_t back = 0;
-  if (length <= 0 || defaulted || (length == 1 && static_cast<unsigned char>(bytes[0]) >= 0xFD) ||
-      MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, bytes, length, &back, 1) != 1 ||
-      back != units[0])
+  if (length <= 0 || defaulted || (length == 1 && static_cast<unsigned char>(bytes[0]) >= 0xFD))
     return 0;
   return length;
 }
@@ -41,6 +39,7 @@ bool toWide(const char* text, wchar_t* out, int size, bool strict) {
                                             static_cast<int>(p - run), out + used, size - used - 1);
       if (units <= 0) break;
       used += units;
+      run = p;
     }
     if (!byte) {
       out[used] = 0;
@@ -54,12 +53,11 @@ bool toWide(const char* text, wchar_t* out, int size, bool strict) {
     units[0] = static_cast<wchar_t>(count == 1 ? c : 0xD800 + ((c - 0x10000) >> 10));
     units[1] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
     // An escape stands only for a character without a CP932 form; anything
-    // else (a forged '/', say) fails, or shows as the default character.
+    // else (a forged '/', say) fails, or in a text to show stays with the
+    // bytes around it, as whatever CP932 makes of them.
     if (!length || exactCp932(units, count, bytes)) {
       if (strict) break;
-      units[0] = L'?';
-      count = 1;
-      length = 1;
+      continue;
     }
     if (used + count > size - 1) break;
     for (int i = 0; i < count; ++i) out[used++] = units[i];
@@ -104,9 +102,18 @@ int toCp932(const wchar_t* text, int length, char* out, int size) {
   return used;
 }
 
+// The UTF-16 of a record or a notice on its way to program text.
+static wchar_t text[2 * WIDE_TEXT_UNITS];
+
+void platformTextFromUtf8(const char* utf8, char* out, size_t size) {
+  // (Invalid bytes become U+FFFD; the text is at most 1023 bytes.)
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 2 * WIDE_TEXT_UNITS);
+  out[0] = 0;
+  if (units > 0) toCp932(text, units - 1, out, static_cast<int>(size));
+}
+
 bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size_t size) {
   // Every unit makes a byte at least: more than size units never fit.
-  static wchar_t text[2 * WIDE_TEXT_UNITS];
   size_t taken = units < size ? units : size - 1;
   if (!size || taken >= 2 * WIDE_TEXT_UNITS) return false;
   for (size_t i = 0; i < taken; ++i)
