@@ -21,6 +21,7 @@ set(KASUMIRO_LZH_ENCODER_SOURCES
 set(KASUMIRO_CORE_SOURCES
   src/startup/sfx_state.cpp
   src/startup/config.cpp
+  src/startup/exact_texts.cpp
   src/startup/messages.cpp
   src/startup/program_start.cpp
   src/paths/path_strings.cpp
@@ -67,7 +68,9 @@ set(KASUMIRO_IMAGE_SOURCES
   src/tools/image/pe_layout.cpp
   src/tools/image/pe_manifest.cpp)
 set(KASUMIRO_PACK_NAMES_SOURCES
-  src/tools/pack/member_names.cpp)
+  src/tools/pack/member_names.cpp
+  src/tools/pack/pack_support.cpp
+  src/tools/pack/exact_texts_resource.cpp)
 # The kasumiro tool: the runner with its terminal host, and the packer.
 set(KASUMIRO_TOOL_SOURCES
   src/tools/runner/main.cpp
@@ -76,5 +79,4 @@ set(KASUMIRO_TOOL_SOURCES
   src/tools/pack/pack_options.cpp
   src/tools/pack/input_collector.cpp
   src/tools/pack/archive_writer.cpp
-  src/tools/pack/stub_image.cpp
-  src/tools/pack/pack_support.cpp)
+  src/tools/pack/stub_image.cpp)

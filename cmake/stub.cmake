@@ -13,6 +13,9 @@ set(KASUMIRO_STUB_SOURCES
   ${KASUMIRO_STUB_WIN32_SOURCES})
 
 add_executable(kasumiro-stub-linked WIN32 ${KASUMIRO_STUB_SOURCES})
+# What the resource script includes (windres leaves no dependency file).
+set_source_files_properties(src/stub/kasumiro.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/src/platform/message_texts.inc;${CMAKE_SOURCE_DIR}/src/stub/resource.h;${CMAKE_SOURCE_DIR}/src/stub/kasumiro.ico;${CMAKE_SOURCE_DIR}/src/stub/kasumiro.manifest")
 target_include_directories(kasumiro-stub-linked PRIVATE src)
 target_compile_definitions(kasumiro-stub-linked PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0500)
 

@@ -5,9 +5,12 @@
 // mode.
 //
 // Input layout:
-//   byte 0  the destination, one of the fixed ones below
-//   rest    the name bytes as the header holds them (directory and file name
-//           together; ends at a 0 byte, at most 259 bytes)
+//   byte 0  the destination, one of the fixed ones below; with bit 7 set the
+//           name is a Unicode record
+//   rest    the name as the header holds it: CP932 bytes (directory and file
+//           name together; ends at a 0 byte, at most 1023 bytes), which may
+//           forge escapes, or the UTF-16LE data of a 0x44/0x45 record, which
+//           the header reader turns into program text (or refuses)
 //
 // Checked for both modes: the output path begins with the destination as the
 // pass turns it into a path of its own (ending in '/', or in the '\' of a bare
@@ -18,17 +21,26 @@
 //   - no component names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in
 //     any case, with any extension and blanks before it);
 //   - every component keeps the rules of the mode (forbidden bytes, 255 bytes
-//     for long names, base of 8 and extension of 3 for 8.3 names);
-//   - the whole path fits the 516-byte path buffer.
+//     of UTF-8 for long names, base of 8 and extension of 3 bytes for 8.3
+//     names), with escapes taken whole;
+//   - the whole path fits the 2048-byte path buffer;
+//   - when the name reaches the file system (the POSIX layer decodes its
+//     escapes, refusing invalid ones), the native path has the destination's
+//     components and then exactly the member's, none of them a parent, a
+//     '\' or a drive: no escape smuggles a separator or a dot in;
+//   - a name that converts still converts after sanitising (no escape cut).
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "extract/entry_header.h"
 #include "fuzz_support.h"
 #include "paths/path_strings.h"
 #include "platform/platform.h"
+#include "platform/posix/text.h"
+#include "platform/program_text.h"
 #include "startup/sfx_state.h"
 
 namespace {
@@ -112,6 +124,11 @@ void checkComponent(const std::string& component, bool longNames, const Where& w
   size_t lastDot = std::string::npos;
   for (size_t i = 0; i < component.size(); ++i) {
     const uint8_t b = static_cast<uint8_t>(component[i]);
+    uint32_t c = 0;
+    if (const size_t escape = readEscape(component.c_str() + i, &c)) {
+      i += escape - 1;
+      continue;
+    }
     if (isLead(b)) {
       FUZZ_CHECK(i + 1 < component.size(), what() + ": lead byte without its trail byte");
       ++i;
@@ -129,7 +146,8 @@ void checkComponent(const std::string& component, bool longNames, const Where& w
     }
   }
   if (longNames) {
-    FUZZ_CHECK(component.size() <= 255, what() + ": longer than 255 bytes");
+    FUZZ_CHECK(platformComponentLength(component.c_str(), component.size()) <= 255,
+               what() + ": longer than 255 bytes of UTF-8");
   } else {
     const size_t base = lastDot == std::string::npos ? component.size() : lastDot;
     const size_t extension = lastDot == std::string::npos ? 0 : component.size() - lastDot - 1;
@@ -151,30 +169,67 @@ void checkPath(const char* destination, const char* name, bool longNames) {
   FUZZ_CHECK(path.compare(0, prefix.size(), prefix) == 0, where() + ": left the destination");
   FUZZ_CHECK(path.size() < CURRENT_PATH_SIZE, where() + ": too long");
   const std::string rest = path.substr(prefix.size());
-  size_t start = 0;
+  size_t start = 0, components = 0;
   for (;;) {
     const size_t end = rest.find('/', start);
     checkComponent(rest.substr(start, end == std::string::npos ? std::string::npos : end - start),
                    longNames, where);
+    ++components;
     if (end == std::string::npos) break;
     start = end + 1;
   }
+  // At the system boundary: what the escapes decode to.
+  static char nativeName[4 * CURRENT_PATH_SIZE], nativePrefix[4 * CURRENT_PATH_SIZE];
+  const bool nameConverts = nativePath(name, nativeName, sizeof nativeName);
+  if (!nativePath(path.c_str(), nativeName, sizeof nativeName)) {
+    FUZZ_CHECK(!nameConverts, where() + ": a name that converts no longer does");
+    return;
+  }
+  FUZZ_CHECK(nativePath(prefix.c_str(), nativePrefix, sizeof nativePrefix), "destination");
+  const std::string native = nativeName, nativeBase = nativePrefix;
+  FUZZ_CHECK(native.compare(0, nativeBase.size(), nativeBase) == 0,
+             where() + ": left the destination natively");
+  const std::string nativeRest = native.substr(nativeBase.size());
+  size_t nativeComponents = 0;
+  for (size_t at = 0;;) {
+    const size_t end = nativeRest.find('/', at);
+    const std::string part = nativeRest.substr(at, end == std::string::npos ? end : end - at);
+    bool onlyDotsAndBlanks = true;
+    for (char c : part) onlyDotsAndBlanks &= c == '.' || c == ' ';
+    FUZZ_CHECK(!(onlyDotsAndBlanks && part.size() >= 2), where() + ": a parent natively");
+    // (':' is an ordinary character here; a lead byte before it, which is no
+    // trail byte, leaves it alone on POSIX and fails to convert on Windows.)
+    FUZZ_CHECK(part.find('\\') == std::string::npos, where() + ": a separator natively");
+    ++nativeComponents;
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  FUZZ_CHECK(nativeComponents == components, where() + ": components changed natively");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const char* destination = DESTINATIONS[data[0] % DESTINATION_COUNT];
-  // memberName as the header reader leaves it: at most 259 bytes, cut at the
-  // first 0 byte, separators unified.
+  const char* destination = DESTINATIONS[(data[0] & 0x7F) % DESTINATION_COUNT];
+  // memberName as the header reader leaves it: at most 1023 bytes, cut at
+  // the first 0 byte (or converted from a Unicode record), separators
+  // unified.
   std::unique_ptr<char[]> name(new char[MEMBER_NAME_SIZE]);
-  size_t length = 0;
-  while (length < size - 1 && length < MEMBER_NAME_SIZE - 1 && data[1 + length]) {
-    name[length] = static_cast<char>(data[1 + length]);
-    ++length;
+  if (data[0] & 0x80) {
+    uint32_t used = 0;
+    name[0] = 0;
+    if (!appendUnicodeName(data + 1, static_cast<uint16_t>(size - 1 > 65535 ? 65535 : size - 1),
+                           name.get(), MEMBER_NAME_SIZE, &used))
+      return 0;
+  } else {
+    size_t length = 0;
+    while (length < size - 1 && length < MEMBER_NAME_SIZE - 1 && data[1 + length]) {
+      name[length] = static_cast<char>(data[1 + length]);
+      ++length;
+    }
+    name[length] = 0;
   }
-  name[length] = 0;
   unifySeparators(name.get(), '/');
   checkPath(destination, name.get(), true);
   checkPath(destination, name.get(), false);

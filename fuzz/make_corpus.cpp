@@ -183,6 +183,24 @@ void imageSeeds() {
                 fileMember("con.txt", {}, '0'),
                 fileMember(HYOU + "\\..\\" + HYOU + ".txt", pattern(10, 27), '0')}));
   }
+  // Names in UTF-16 records (0x44, 0x45) beside CP932 ones, hostile too.
+  {
+    auto utf16 = [](const std::u16string& text) {
+      Bytes bytes;
+      for (char16_t c : text) bytes.insert(bytes.end(), {uint8_t(c), uint8_t(c >> 8)});
+      return bytes;
+    };
+    auto unicode = [&](const std::u16string& name, const std::u16string& dir) {
+      Member m = fileMember("fallback.txt", pattern(10, 28), '0', "fallback");
+      m.extra.push_back(testkit::ExtHeader{0x44, utf16(name), {}});
+      if (!dir.empty()) m.extra.push_back(testkit::ExtHeader{0x45, utf16(dir), {}});
+      return m;
+    };
+    seed(t, "unicode-names",
+         image({unicode(u"R\u00e9sum\u00e9.txt", u"\u4e2d\u6587\uffff"),
+                unicode(u"..\\x", u"a\uffff..\uffff..\uffff"), unicode(u"\u301c", u"/"),
+                unicode(u"CON.txt", u"\U0001F600\uffff"), unicode(u"a\u2215b", u"")}));
+  }
   seed(t, "empty-archive", image({}));
   seed(
       t, "notice-later",
@@ -328,11 +346,42 @@ void memberPathSeeds() {
       "\x81:colon-after-lead",
       "\\\\server\\share\\x",
       "trailing/",
+      // Escapes: valid ones, and forged ones for '/', '\\', '.' and U+0000.
+      "\xFD\xA3\xA0\xBC.txt/\xFE\xA0\xBF\xB8\xA0",
+      "a\xFD\xA0\xA0\xCF"
+      "b\xFD\xA0\xA1\xBC"
+      "c",
+      "\xFD\xA0\xA0\xCE\xFD\xA0\xA0\xCE/x",
+      "\xFD\xA0\xA0\xA0\x81\xFD\xA3\xA0\xBC",
   };
   for (size_t i = 0; i < names.size(); ++i) {
-    Bytes s{static_cast<uint8_t>(i)};
+    Bytes s{static_cast<uint8_t>(i & 0x7F)};
     s.insert(s.end(), names[i].begin(), names[i].end());
     seed(t, "name-" + std::to_string(i), s);
+  }
+  // Unicode records (UTF-16LE, bit 7 of the first byte): separators of
+  // every kind, parents, drives, devices, look-alikes of '/', NUL and lone
+  // surrogates.
+  const std::vector<std::u16string> unicode = {
+      u"..\\x",
+      u"a/../../b",
+      u"C:x",
+      u"CON.txt",
+      u"a:b",
+      u"x. ",
+      u"a\uff0fb",
+      u"a\u2215b",
+      u"d\uffff..\uffffe",
+      u"\u301c\uff5e",
+      std::u16string(u"a\0b", 3),
+      u"a\xd800",
+      u"\U0001F600/\u00e9",
+      std::u16string(300, u'\u6f22'),
+  };
+  for (size_t i = 0; i < unicode.size(); ++i) {
+    Bytes s{static_cast<uint8_t>(0x80 | i)};
+    for (char16_t c : unicode[i]) s.insert(s.end(), {uint8_t(c), uint8_t(c >> 8)});
+    seed(t, "unicode-" + std::to_string(i), s);
   }
 }
 

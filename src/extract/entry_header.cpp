@@ -52,6 +52,14 @@ void applyExtendedHeader(uint32_t record, uint16_t size) {
       e.directoryNameOffset = static_cast<int32_t>(record + 1);
       e.directoryNameLength = length;
       break;
+    case LZH_RECORD_UNICODE_FILE_NAME:
+      e.unicodeNameOffset = static_cast<int32_t>(record + 1);
+      e.unicodeNameLength = length;
+      break;
+    case LZH_RECORD_UNICODE_DIRECTORY:
+      e.unicodeDirectoryOffset = static_cast<int32_t>(record + 1);
+      e.unicodeDirectoryLength = length;
+      break;
     case LZH_RECORD_ATTRIBUTES:
       if (length >= 2 && block[LZH_AT_OS_ID] == LZH_OS_ID_MSDOS) e.attributes = readU16(data);
       break;
@@ -74,6 +82,69 @@ static uint32_t copyName(char* destination, const uint8_t* source, uint32_t leng
   uint32_t i = 0;
   for (; i < length && source[i]; ++i) destination[i] = static_cast<char>(source[i]);
   return i;
+}
+
+bool appendUnicodeName(const uint8_t* data, uint16_t bytes, char* name, uint32_t size,
+                       uint32_t* used) {
+  if (bytes % 2) return false;
+  const size_t units = bytes / 2u;
+  size_t start = 0;
+  for (size_t i = 0; i <= units; ++i) {
+    if (i < units && (data[2 * i] != 0xFF || data[2 * i + 1] != 0xFF)) continue;
+    // The segment before the separator (or the end).
+    if (i > start || (i == units && start == 0)) {
+      if (!platformTextFromUtf16(data + 2 * start, i - start, name + *used, size - *used))
+        return false;
+      *used += static_cast<uint32_t>(std::strlen(name + *used));
+    }
+    if (i < units) {
+      if (*used + 1 >= size) return false;
+      name[(*used)++] = '/';
+    }
+    start = i + 1;
+  }
+  name[*used] = 0;
+  return true;
+}
+
+// Puts the member's name together in memberName: the directory, then the
+// file name, each from its Unicode record when there is one. Returns 0, or
+// the message for a broken header.
+static int assembleName() {
+  EntryHeader& e = sfxState.entry;
+  const uint8_t* block = sfxState.headerBlock;
+  char* name = sfxState.memberName;
+  uint32_t used = 0;
+  name[0] = 0;
+  // Names that do not fit are refused rather than cut: a cut name could
+  // land on another member's file.
+  if (e.directoryNameLength + static_cast<uint32_t>(e.fileNameLength) > MEMBER_NAME_SIZE - 1 &&
+      !e.unicodeDirectoryOffset && !e.unicodeNameOffset)
+    return MSG_ARCHIVE_BROKEN;
+  if (!sfxState.noFolders && e.unicodeDirectoryOffset) {
+    if (!appendUnicodeName(block + e.unicodeDirectoryOffset, e.unicodeDirectoryLength, name,
+                           MEMBER_NAME_SIZE, &used))
+      return MSG_ARCHIVE_BROKEN;
+  } else if (!sfxState.noFolders) {
+    // A zero byte inside the directory name ends the whole name there,
+    // since the file name is placed behind the directory's full length.
+    if (e.directoryNameLength > MEMBER_NAME_SIZE - 1) return MSG_ARCHIVE_BROKEN;
+    used = copyName(name, block + e.directoryNameOffset, e.directoryNameLength);
+    if (used < e.directoryNameLength) {
+      name[used] = 0;
+      return 0;
+    }
+  }
+  if (e.unicodeNameOffset) {
+    if (!appendUnicodeName(block + e.unicodeNameOffset, e.unicodeNameLength, name, MEMBER_NAME_SIZE,
+                           &used))
+      return MSG_ARCHIVE_BROKEN;
+  } else {
+    if (used + e.fileNameLength > MEMBER_NAME_SIZE - 1u) return MSG_ARCHIVE_BROKEN;
+    used += copyName(name + used, block + e.fileNameOffset, e.fileNameLength);
+    name[used] = 0;
+  }
+  return 0;
 }
 
 // Reads the rest of a header whose first 26 bytes are in headerBlock and
@@ -128,12 +199,8 @@ static int parseHeader() {
       e.uncompressedSize > static_cast<uint64_t>(INT64_MAX))
     return MSG_ARCHIVE_BROKEN;
 
-  // Names that do not fit the 259 bytes of memberName are refused rather
-  // than cut: a cut name could land on another member's file.
-  if (sfxState.noFolders) e.directoryNameLength = 0;
-  if (e.directoryNameLength + static_cast<uint32_t>(e.fileNameLength) > MEMBER_NAME_SIZE - 1)
-    return MSG_ARCHIVE_BROKEN;
-  return 0;
+  if (sfxState.noFolders) e.directoryNameLength = e.unicodeDirectoryLength = 0;
+  return assembleName();
 }
 
 HeaderResult readEntryHeader() {
@@ -155,13 +222,6 @@ HeaderResult readEntryHeader() {
     if (failure) return brokenHeader(failure);
   }
 
-  char* name = sfxState.memberName;
-  // A zero byte inside the directory name ends the whole name there, since
-  // the file name is placed behind the directory's full length.
-  uint32_t used = copyName(name, block + e.directoryNameOffset, e.directoryNameLength);
-  if (used == e.directoryNameLength)
-    used += copyName(name + used, block + e.fileNameOffset, e.fileNameLength);
-  name[used] = 0;
-  unifySeparators(name, '/');
+  unifySeparators(sfxState.memberName, '/');
   return HEADER_OK;
 }

@@ -94,6 +94,16 @@ static void failWithWriteError(bool deleteFile) {
   sfxState.abortFlag = 1;
 }
 
+// A notice beyond CP932 is stored as UTF-8 after a byte-order mark; its
+// text becomes program text in messageBuffer.
+static void noticeFromUtf8() {
+  char* text = sfxState.messageBuffer;
+  if (text[0] != '\xEF' || text[1] != '\xBB' || text[2] != '\xBF') return;
+  static char converted[MESSAGE_BUFFER_SIZE];
+  platformTextFromUtf8(text + 3, converted, sizeof converted);
+  std::strcpy(text, converted);
+}
+
 // The notice member: its text, then the question. False ends the pass.
 static void runNotice() {
   sfxState.outputFile = PLATFORM_INVALID_FILE;
@@ -109,6 +119,7 @@ static void runNotice() {
     reportImageError(MSG_ARCHIVE_BROKEN);
     return;
   }
+  noticeFromUtf8();
   if (!sfxState.silent &&
       !hostAskYesNo(sfxState.mainWindow, sfxState.messageBuffer, sfxState.config.title))
     sfxState.abortFlag = 1;

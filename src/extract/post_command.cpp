@@ -12,23 +12,24 @@
 // destination), of text into destination (size bytes). Returns the end of
 // the result.
 static char* expandCommandPart(const char* text, char* destination, int size) {
-  char expanded[260];
+  static char expanded[CURRENT_PATH_SIZE];
   platformExpandEnvironment(text, expanded, sizeof expanded);
   return expandPathVariables(expanded, destination, sfxState.extractDir, size);
 }
 
 static CommandOutcome startCommand(uint32_t* exitCode) {
-  SfxConfig& config = sfxState.config;
+  RunConfig& config = sfxState.config;
   if (!sfxState.autoRun || !config.runCommand[0] || sfxState.abortFlag) return COMMAND_NOT_RUN;
   // The command is split into program and arguments before anything is
   // expanded: a blank in the destination (in %ExtractDir%) must never
   // change which program starts.
-  char program[260];
+  // Program text: a destination beyond CP932 takes up to 4 bytes for each
+  // character in %ExtractDir%.
+  static char program[sizeof config.runCommand];
   const char* arguments = splitCommandLine(program, config.runCommand, sizeof program);
-  char* expandedProgram = sfxState.messageBuffer;
-  char* expandedArguments = sfxState.messageBuffer + MESSAGE_BUFFER_SIZE / 2;
-  expandCommandPart(arguments, expandedArguments, MESSAGE_BUFFER_SIZE / 2);
-  expandCommandPart(program, expandedProgram, MESSAGE_BUFFER_SIZE / 2);
+  static char expandedProgram[CURRENT_PATH_SIZE], expandedArguments[CURRENT_PATH_SIZE];
+  expandCommandPart(arguments, expandedArguments, sizeof expandedArguments);
+  expandCommandPart(program, expandedProgram, sizeof expandedProgram);
   return platformStartCommand(sfxState.mainWindow, expandedProgram, expandedArguments,
                               sfxState.extractDir, exitCode)
              ? COMMAND_ENDED
@@ -52,7 +53,7 @@ namespace {
 
 // The command of this pass, expanded, as one line: the program in double
 // quotes, a blank, the arguments (empty when it will not run).
-char namedFiles[MESSAGE_BUFFER_SIZE];
+char namedFiles[2 * CURRENT_PATH_SIZE + 4];
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -83,13 +84,13 @@ bool namesFile(const char* name, const char* end, const char* path, size_t membe
 void prepareCommandNames() {
   namedFiles[0] = 0;
   if (!sfxState.autoRun || !sfxState.config.runCommand[0]) return;
-  char program[260];
+  static char program[sizeof sfxState.config.runCommand];
   const char* arguments = splitCommandLine(program, sfxState.config.runCommand, sizeof program);
   namedFiles[0] = '"';
-  char* end = expandCommandPart(program, namedFiles + 1, MESSAGE_BUFFER_SIZE / 2 - 2);
+  char* end = expandCommandPart(program, namedFiles + 1, CURRENT_PATH_SIZE);
   *end++ = '"';
   *end++ = ' ';
-  expandCommandPart(arguments, end, MESSAGE_BUFFER_SIZE / 2);
+  expandCommandPart(arguments, end, CURRENT_PATH_SIZE);
 }
 
 bool commandNamesFile(const char* path, size_t memberOffset) {

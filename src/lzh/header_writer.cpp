@@ -1,6 +1,7 @@
 #include "lzh/header_writer.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "lzh/crc16.h"
 
@@ -22,11 +23,12 @@ void put64(uint8_t* at, uint64_t v) {
   put32(at + 4, static_cast<uint32_t>(v >> 32));
 }
 
-// Length of the directory record's data: each non-empty component and a
-// separator after it.
-size_t directoryBytes(std::string_view directory) {
+// Length of the directory record's data in characters: each non-empty
+// component and a separator after it.
+template <typename Text>
+size_t directoryBytes(Text directory) {
   size_t bytes = 0, component = 0;
-  for (char c : directory) {
+  for (auto c : directory) {
     if (c == '/') {
       if (component) bytes += component + 1;
       component = 0;
@@ -35,6 +37,23 @@ size_t directoryBytes(std::string_view directory) {
     }
   }
   return component ? bytes + component + 1 : bytes;
+}
+
+// Hands the directory's non-empty components to put, character by
+// character, each followed by separator.
+template <typename Text, typename Put>
+void writeComponents(Text directory, Put put, uint32_t separator) {
+  size_t component = 0;
+  for (auto c : directory) {
+    if (c != '/') {
+      put(static_cast<uint32_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c)));
+      ++component;
+    } else if (component) {
+      put(separator);
+      component = 0;
+    }
+  }
+  if (component) put(separator);
 }
 
 // Attributes that the fixed part already says need no record of their own.
@@ -51,10 +70,15 @@ constexpr size_t recordSize(size_t data) { return LZH_RECORD_OVERHEAD + data; }
 
 size_t lzhHeaderSize(const LzhHeaderFields& f) {
   const size_t dirBytes = directoryBytes(f.directory);
-  if (f.fileName.size() > MAX_HEADER || dirBytes > MAX_HEADER) return 0;
+  const size_t unicodeDirBytes = 2 * directoryBytes(f.unicodeDirectory);
+  if (f.fileName.size() > MAX_HEADER || dirBytes > MAX_HEADER ||
+      f.unicodeFileName.size() > MAX_HEADER || unicodeDirBytes > MAX_HEADER)
+    return 0;
   size_t size = FIXED_SIZE + recordSize(2);
   if (!f.fileName.empty()) size += recordSize(f.fileName.size());
   if (dirBytes) size += recordSize(dirBytes);
+  if (!f.unicodeFileName.empty()) size += recordSize(2 * f.unicodeFileName.size());
+  if (unicodeDirBytes) size += recordSize(unicodeDirBytes);
   if (needsAttributes(f)) size += recordSize(2);
   if (f.windowsTimes) size += recordSize(24);
   if (needs64(f)) size += recordSize(16);
@@ -96,17 +120,18 @@ size_t writeLzhHeader(const LzhHeaderFields& f, uint8_t* out, size_t capacity) {
                 f.fileName.size());
   if (const size_t dirBytes = directoryBytes(f.directory)) {
     uint8_t* at = record(LZH_RECORD_DIRECTORY, dirBytes);
-    size_t component = 0;
-    for (char c : f.directory) {
-      if (c != '/') {
-        *at++ = static_cast<uint8_t>(c);
-        ++component;
-      } else if (component) {
-        *at++ = LZH_DIRECTORY_SEPARATOR;
-        component = 0;
-      }
-    }
-    if (component) *at = LZH_DIRECTORY_SEPARATOR;
+    writeComponents(
+        f.directory, [&](uint32_t c) { *at++ = static_cast<uint8_t>(c); }, LZH_DIRECTORY_SEPARATOR);
+  }
+  if (!f.unicodeFileName.empty()) {
+    uint8_t* at = record(LZH_RECORD_UNICODE_FILE_NAME, 2 * f.unicodeFileName.size());
+    for (char16_t c : f.unicodeFileName) put16(at, c), at += 2;
+  }
+  if (const size_t unicodeDirBytes = 2 * directoryBytes(f.unicodeDirectory)) {
+    uint8_t* at = record(LZH_RECORD_UNICODE_DIRECTORY, unicodeDirBytes);
+    writeComponents(
+        f.unicodeDirectory, [&](uint32_t c) { put16(at, c), at += 2; },
+        LZH_UNICODE_DIRECTORY_SEPARATOR);
   }
   if (needsAttributes(f)) put16(record(LZH_RECORD_ATTRIBUTES, 2), f.attributes);
   if (f.windowsTimes) {

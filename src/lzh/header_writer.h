@@ -1,7 +1,8 @@
 // Level-2 member headers of LZH archives, with the extended headers the
 // reader of this program uses: header CRC (0x00), file name (0x01),
 // directory name (0x02), MS-DOS attributes (0x40), Windows time stamps
-// (0x41) and 64-bit sizes (0x42). The operating-system id is 'M', which
+// (0x41), 64-bit sizes (0x42), and for names beyond CP932 the file and
+// directory names in UTF-16LE (0x44, 0x45). The operating-system id is 'M', which
 // makes readers take the attributes from 0x40. Records that would only
 // repeat the fixed part are left out: every byte counts in archives of many
 // small files.
@@ -9,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "lzh/lzh_format.h"
@@ -41,6 +43,12 @@ struct LzhHeaderFields {
   // ones are dropped); the header separates them with 0xFF, as LHA does.
   std::string_view directory;
   std::string_view fileName;
+  // The exact names when CP932 cannot hold them (then directory and
+  // fileName are their fallbacks), '/' between the directory's components;
+  // written as 0x45 (each component ended by U+FFFF) and 0x44 when not
+  // empty. No 0x46: the fallbacks are CP932 as always.
+  std::u16string_view unicodeDirectory;
+  std::u16string_view unicodeFileName;
 };
 
 // Length of the header for these fields; 0 when it would not fit the 16-bit

@@ -94,8 +94,17 @@ enum LzhRecordType : uint8_t {
   LZH_RECORD_ATTRIBUTES = 0x40,    // u16, MS-DOS attributes
   LZH_RECORD_WINDOWS_TIME = 0x41,  // three FILETIMEs: creation, last write, last access
   LZH_RECORD_SIZES_64 = 0x42,      // u64 compressed size, u64 original size
+  // Names beyond CP932, as other LZH writers on Windows store them; readers
+  // that know them prefer each to its CP932 record, others read 0x01/0x02.
+  LZH_RECORD_UNICODE_FILE_NAME = 0x44,  // UTF-16LE
+  LZH_RECORD_UNICODE_DIRECTORY = 0x45,  // UTF-16LE components, each ended by U+FFFF
+  LZH_RECORD_CODE_PAGE = 0x46,          // u32, the code page of 0x01/0x02 (not needed)
 };
 constexpr uint8_t LZH_DIRECTORY_SEPARATOR = 0xFF;
+// The separator in 0x45: the UTF-16 counterpart of 0xFF. bsdtar reads 0x45
+// and takes U+FFFF or '/' there but refuses a header with '\' in it; lhasa,
+// 7-Zip and jlha ignore 0x44/0x45. Readers take all three alike.
+constexpr uint16_t LZH_UNICODE_DIRECTORY_SEPARATOR = 0xFFFF;
 
 // True for the five bytes of a method id "-lh?-" (any method character).
 inline bool lzhIsMethodId(const uint8_t* id) {

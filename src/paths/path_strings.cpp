@@ -3,22 +3,43 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/program_text.h"
 
 namespace {
 
-// Bytes in one component on a volume with long names.
+// A component's length on a volume with long names, as the file system
+// counts it (platformComponentLength).
 constexpr size_t LONG_NAME_LIMIT = 255;
 
 bool isLead(char byte) { return platformIsLeadByte(static_cast<unsigned char>(byte)); }
 
 bool isBlank(char byte) { return byte == ' ' || byte == '\t'; }
 
-// CharNextA: a lead byte followed by a non-zero byte forms one character.
+// Whether a lead byte at text takes the next byte as its trail: any but the
+// terminator (CharNextA) and the first byte of an escape, which no CP932
+// character has as its trail, so that every escape is read as the platform
+// layers read it.
+bool hasTrail(const char* text) {
+  const unsigned char next = static_cast<unsigned char>(text[1]);
+  return isLead(*text) && next != '\0' && next < TEXT_ESCAPE_BMP;
+}
+
+// The bytes of the character at text (not at its end): an escape whole, a
+// lead byte with its trail byte, or one byte.
+size_t characterLength(const char* text) {
+  uint32_t c = 0;
+  if (const size_t length = readEscape(text, &c)) return length;
+  return hasTrail(text) ? 2 : 1;
+}
+
 template <typename Char>
 Char* nextCharacter(Char* position) {
   if (*position == '\0') return position;
-  if (isLead(*position) && position[1] != '\0') return position + 2;
-  return position + 1;
+  return position + characterLength(position);
+}
+
+size_t componentLength(const char* component, size_t bytes) {
+  return platformComponentLength(component, bytes);
 }
 
 bool isForbidden(unsigned char byte, bool longNames) {
@@ -84,7 +105,7 @@ size_t fitCharacters(const char* text, size_t length, size_t room) {
   if (length <= room) return length;
   size_t kept = 0;
   while (kept < room) {
-    size_t step = isLead(text[kept]) ? 2 : 1;
+    size_t step = characterLength(text + kept);
     if (kept + step > room) break;
     kept += step;
   }
@@ -165,24 +186,39 @@ char* sanitizeName(char* text, int limit, bool longNames) {
   }
   char* p = text;
   bool trailExpected = false;
+  const char* loneLead = nullptr;
   for (int walked = 0; walked < limit && *p != '\0'; ++walked, ++p) {
+    uint32_t c = 0;
     if (trailExpected) {
       trailExpected = false;
+    } else if (const size_t escape = readEscape(p, &c)) {
+      // An escape is one character: whole, or cut off before it.
+      if (walked + static_cast<int>(escape) > limit) break;
+      walked += static_cast<int>(escape) - 1;
+      p += escape - 1;
     } else if (isLead(*p)) {
-      trailExpected = true;
+      // Before an escape a lead byte stands alone (and fails to convert).
+      trailExpected = hasTrail(p) || p[1] == '\0';
+      if (!trailExpected) loneLead = p;
     } else if (isForbidden(static_cast<unsigned char>(*p), longNames)) {
       *p = '_';
     }
   }
-  // A lead byte whose trail fell behind the limit (or was missing) goes too.
-  if (trailExpected) --p;
+  // A lead byte whose trail fell behind the limit (or was missing) goes too,
+  // and so does one left alone at the end by an escape cut off.
+  if (trailExpected || (loneLead && loneLead == p - 1)) --p;
   *p = '\0';
   return p;
 }
 
 void sanitizeComponent(char* component, bool longNames) {
   if (longNames) {
-    sanitizeName(component, static_cast<int>(LONG_NAME_LIMIT), true);
+    // The limit counts what the file system counts; the cut is made after
+    // the last whole character within it.
+    size_t length = std::strlen(component);
+    while (length && componentLength(component, length) > LONG_NAME_LIMIT)
+      length = fitCharacters(component, length, length - 1);
+    sanitizeName(component, static_cast<int>(length), true);
   } else {
     char* dot = std::strrchr(component, '.');
     if (dot == nullptr) {
@@ -225,7 +261,7 @@ void sanitizeMemberPath(char* path, bool longNames) {
 }
 
 void makeDirectories(const char* path) {
-  char work[520];
+  static char work[2048];  // static: the stub has a small stack
   // A path that does not fit the work buffer is not followed further; the
   // output file cannot be created there either, which the caller reports.
   size_t last = 0;  // the last separator inside the work buffer
@@ -313,9 +349,11 @@ bool defuseDeviceNames(char* path, size_t capacity) {
   for (size_t start = 0; start <= length;) {
     size_t end = start;
     while (end < length && path[end] != '/') ++end;
-    // A component that already has the 255 bytes of a long name cannot
+    // A component that already has the full length of a long name cannot
     // grow; its first byte becomes the '_' instead.
-    if (isDeviceName(path + start, end - start) && end - start < LONG_NAME_LIMIT) ++growth;
+    if (isDeviceName(path + start, end - start) &&
+        componentLength(path + start, end - start) < LONG_NAME_LIMIT)
+      ++growth;
     start = end + 1;
   }
   if (length + growth + 1 > capacity) return false;
@@ -327,8 +365,9 @@ bool defuseDeviceNames(char* path, size_t capacity) {
     size_t start = end;
     while (start > 0 && path[start - 1] != '/') --start;
     const bool device = isDeviceName(path + start, end - start);
+    const bool grows = device && componentLength(path + start, end - start) < LONG_NAME_LIMIT;
     for (size_t i = end; i > start;) path[--write] = path[--i];
-    if (device && end - start < LONG_NAME_LIMIT) {
+    if (grows) {
       path[--write] = '_';
     } else if (device) {
       path[write] = '_';
@@ -340,15 +379,18 @@ bool defuseDeviceNames(char* path, size_t capacity) {
   return true;
 }
 
-// A component longer than a long-name volume takes: cutting it could make it
-// another member's name, so such a member is refused instead.
+// A component longer than a long-name volume takes (as the file system
+// counts it: UTF-16 units on Windows, so 129 kanji are no more than that):
+// cutting it could make it another member's name, so such a member is
+// refused instead.
 static bool hasOverlongComponent(const char* path) {
-  size_t length = 0;
-  for (const char* p = path; *p; ++p) {
-    length = *p == '/' ? 0 : length + 1;
-    if (length > LONG_NAME_LIMIT) return true;
+  for (const char* start = path;;) {
+    const char* end = std::strchr(start, '/');
+    const size_t bytes = end ? static_cast<size_t>(end - start) : std::strlen(start);
+    if (componentLength(start, bytes) > LONG_NAME_LIMIT) return true;
+    if (!end) return false;
+    start = end + 1;
   }
-  return false;
 }
 
 OutputPathResult buildOutputPath(char* destination, size_t capacity, const char* directory,

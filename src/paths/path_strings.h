@@ -1,4 +1,5 @@
-// Path strings (CP932, double-byte aware): unquoting, roots, joining,
+// Path strings (program text: CP932, double-byte aware, with escapes taken
+// whole, see platform/program_text.h): unquoting, roots, joining,
 // separators, member-name sanitising, directory creation, command splitting.
 #pragma once
 
@@ -27,15 +28,16 @@ bool namesNoComponent(const char* path);
 const char* splitCommandLine(char* programDestination, const char* command, int programSize = 516);
 
 // How many of the first length bytes of text fit into room bytes without
-// splitting a double-byte character (all of them when length <= room).
+// splitting a double-byte character or an escape (all of them when length
+// <= room).
 size_t fitCharacters(const char* text, size_t length, size_t room);
 
 // Windows opens a device, not a file, for names such as CON, NUL, COM1 or
 // LPT1 (with any extension, and with blanks before it): every such component
-// of path gets a leading '_', or, when it already has the 255 bytes of a long
-// name, '_' in place of its first byte. The path grows by one byte per
-// prefixed component; false when it would not fit in capacity bytes (path
-// unchanged).
+// of path gets a leading '_', or, when it already has the full length of a
+// long name (as the file system counts it), '_' in place of its first byte.
+// The path grows by one byte per prefixed component; false when it would not fit in capacity bytes
+// (path unchanged).
 bool defuseDeviceNames(char* path, size_t capacity);
 // True for a component that names a device ("con", "Aux.txt", "LPT1 .log").
 bool isDeviceName(const char* component, size_t length);
@@ -51,7 +53,8 @@ enum OutputPathResult {
 // its separator: it is the user's choice and never rewritten. The member's
 // part (from *memberOffset, when given) has its separators unified to '/',
 // every component sanitised for the volume, and device names defused when
-// deviceNames is set. On a long-name volume a component beyond 255 bytes is
+// deviceNames is set. On a long-name volume a component beyond 255 (UTF-16
+// units on Windows, bytes of UTF-8 elsewhere: platformComponentLength) is
 // refused rather than cut.
 OutputPathResult buildOutputPath(char* destination, size_t capacity, const char* directory,
                                  const char* memberName, size_t rootLength, bool longNames,

@@ -1,8 +1,9 @@
 // The platform seam: every operating-system service the portable core needs.
 //
 // The core never includes a system header for files, windows or the
-// environment; it calls these functions instead. Paths are zero-terminated
-// CP932 (Shift-JIS) byte strings, exactly as the core handles them. The Win32
+// environment; it calls these functions instead. Paths and texts are
+// zero-terminated program text (CP932 with escapes for what CP932 lacks, see
+// platform/program_text.h), exactly as the core handles them. The Win32
 // implementation converts them to UTF-16 for the wide calls; the POSIX one
 // to UTF-8 (and '\' to '/') at the system-call boundary.
 //
@@ -94,6 +95,28 @@ bool platformShortPathName(const char* path, char* buffer, uint32_t size);
 // The path of a folder the shell knows (Win32; nothing elsewhere): 0 = the
 // program files, 1 = the common files, 2 = the user's documents.
 bool platformSpecialFolder(int folder, char* buffer, uint32_t size);
+
+// --- program text (platform/program_text.h) -------------------------------
+// A UTF-16LE text of units code units (as an archive record or a resource
+// stores it) as program text in out (size bytes, zero-terminated): the CP932
+// form of each character that has an exact one, an escape otherwise. False
+// for U+0000 or an unpaired surrogate (out empty), and when the whole text
+// does not fit: out then holds the whole characters that did.
+bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size_t size);
+// A UTF-8 text to show (a notice) as program text in out (size bytes,
+// zero-terminated): what is not UTF-8, a character cut off at the end
+// included, shows as U+FFFD; a text longer than out keeps the whole
+// characters that fit.
+void platformTextFromUtf8(const char* utf8, char* out, size_t size);
+// The length of a component (bytes of program text) as the file system
+// counts it against its component limit: UTF-16 units on Windows, bytes of
+// UTF-8 on POSIX.
+size_t platformComponentLength(const char* component, size_t bytes);
+
+// The data of a resource of the program's own image (type and id numeric,
+// any language), or null. The native runner registers the resources of the
+// file it runs (posixSetProgramResource).
+const uint8_t* platformProgramResource(unsigned type, unsigned id, uint32_t* size);
 
 // --- process --------------------------------------------------------------
 // The current time (UTC), to the millisecond.

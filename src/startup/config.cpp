@@ -1,10 +1,12 @@
 #include "startup/config.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "paths/path_strings.h"
 #include "paths/path_variables.h"
 #include "platform/platform.h"
+#include "startup/exact_texts.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 
@@ -30,26 +32,40 @@ char* quotePathIfSpaced(const char* path, char* destination, int size) {
   return destination;
 }
 
+#define CONFIG_TEXT(field)                                                           \
+  {                                                                                  \
+    offsetof(SfxConfig, field), sizeof SfxConfig::field, offsetof(RunConfig, field), \
+        sizeof RunConfig::field                                                      \
+  }
+const ConfigText CONFIG_TEXTS[5] = {CONFIG_TEXT(title), CONFIG_TEXT(message),
+                                    CONFIG_TEXT(defaultDir), CONFIG_TEXT(prompt),
+                                    CONFIG_TEXT(runCommand)};
+#undef CONFIG_TEXT
+
 bool loadConfig(const char* destination, uint32_t addedFlags) {
-  SfxConfig& config = sfxState.config;
+  RunConfig& config = sfxState.config;
   std::memset(&config, 0, sizeof config);
 
+  SfxConfig block;
   FileHandle file = platformOpenRead(sfxState.selfPath);
   if (file == PLATFORM_INVALID_FILE) return false;
   uint32_t got = 0;
   bool ok = platformSeek(file, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
-            platformRead(file, &config, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
+            platformRead(file, &block, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
   platformClose(file);
-  if (!ok) {
-    std::memset(&config, 0, sizeof config);
-    return false;
-  }
+  if (!ok) return false;
+  config.archiveOffset = block.archiveOffset;
+  config.flags = block.flags;
   // A text field without its terminator is cut at the field's end.
-  config.title[sizeof config.title - 1] = 0;
-  config.message[sizeof config.message - 1] = 0;
-  config.defaultDir[sizeof config.defaultDir - 1] = 0;
-  config.prompt[sizeof config.prompt - 1] = 0;
-  config.runCommand[sizeof config.runCommand - 1] = 0;
+  for (const ConfigText& text : CONFIG_TEXTS) {
+    char* field = reinterpret_cast<char*>(&block) + text.blockOffset;
+    field[text.blockSize - 1] = 0;
+    copyTextBounded(reinterpret_cast<char*>(&config) + text.runOffset, field, text.blockSize);
+  }
+  // The exact texts, where the author's are beyond CP932.
+  uint32_t size = 0;
+  if (const uint8_t* texts = platformProgramResource(EXACT_TEXTS_TYPE, EXACT_TEXTS_ID, &size))
+    applyExactTexts(texts, size, config);
 
   if (!config.title[0])
     copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
@@ -59,12 +75,12 @@ bool loadConfig(const char* destination, uint32_t addedFlags) {
   if (destination && destination[0])
     copyTextBounded(config.defaultDir, destination, sizeof config.defaultDir);
 
-  char work[260];
+  char work[sizeof config.defaultDir];
   if (config.defaultDir[0]) {
     platformExpandEnvironment(config.defaultDir, work, sizeof work);
     expandPathVariables(work, sfxState.messageBuffer, nullptr, MESSAGE_BUFFER_SIZE);
-    copyTextBounded(work, sfxState.messageBuffer, 256);
-  } else if (!platformCurrentDirectory(work, 256)) {
+    copyTextBounded(work, sfxState.messageBuffer, sizeof work);
+  } else if (!platformCurrentDirectory(work, sizeof work)) {
     work[0] = 0;
   }
   quotePathIfSpaced(work, config.defaultDir, sizeof config.defaultDir);

@@ -30,3 +30,24 @@ struct SfxConfig {
 };
 #pragma pack(pop)
 static_assert(sizeof(SfxConfig) == CONFIG_BLOCK_SIZE, "configuration block is 717 bytes");
+
+// The configuration as the program holds it once read: the block's fields
+// under the same names, with room for program text (an exact text from the
+// resource needs up to 4 bytes for each character CP932 lacks).
+struct RunConfig {
+  uint32_t archiveOffset;
+  char title[512];
+  char message[512];
+  char defaultDir[1024];
+  char prompt[512];
+  char runCommand[1024];
+  uint32_t flags;
+};
+
+// The five texts in the block's order (which the exact texts resource keeps):
+// where each lies in the block, its size there, and where and in how many
+// bytes the program holds it.
+struct ConfigText {
+  uint16_t blockOffset, blockSize, runOffset, runSize;
+};
+extern const ConfigText CONFIG_TEXTS[5];

@@ -8,10 +8,13 @@
 #include "startup/config_block.h"
 #include "ui/host.h"
 
-constexpr int SELF_PATH_SIZE = 260;
-constexpr int EXTRACT_DIR_SIZE = 256;
-constexpr int MEMBER_NAME_SIZE = 260;
-constexpr int CURRENT_PATH_SIZE = 516;
+// Program text: a character that CP932 lacks takes 4 bytes (5 beyond the
+// BMP), so the buffers of paths and names have room for 255 such characters
+// in a component or a destination.
+constexpr int SELF_PATH_SIZE = 1024;
+constexpr int EXTRACT_DIR_SIZE = 1024;
+constexpr int MEMBER_NAME_SIZE = 1024;
+constexpr int CURRENT_PATH_SIZE = 2048;
 constexpr int MESSAGE_BUFFER_SIZE = 1024;
 // A header's size field is 16 bits, so one fixed buffer holds any header.
 constexpr int HEADER_BLOCK_SIZE = 65536;
@@ -39,10 +42,16 @@ struct EntryHeader {
   uint16_t fileNameLength;
   int32_t directoryNameOffset;
   uint16_t directoryNameLength;
+  // The UTF-16LE names of records 0x44 and 0x45 (offset 0 when absent;
+  // lengths in bytes), preferred to their CP932 records.
+  int32_t unicodeNameOffset;
+  uint16_t unicodeNameLength;
+  int32_t unicodeDirectoryOffset;
+  uint16_t unicodeDirectoryLength;
 };
 
 struct SfxState {
-  SfxConfig config;
+  RunConfig config;
   void* instance;
   char selfPath[SELF_PATH_SIZE];
   char extractDir[EXTRACT_DIR_SIZE];

@@ -6,6 +6,7 @@
 #include "extract/post_command.h"
 #include "extract/temp_folder.h"
 #include "paths/path_strings.h"
+#include "platform/program_text.h"
 #include "startup/sfx_state.h"
 
 bool acceptDestination(const char* boxText, char* extractDir) {
@@ -22,7 +23,10 @@ bool acceptDestination(const char* boxText, char* extractDir) {
   } else {
     end = text + std::strlen(text);
   }
-  if (end - text > EXTRACT_DIR_SIZE - 1) return false;
+  // The box holds 255 UTF-16 units (up to 4 bytes each in program text).
+  if (end - text > EXTRACT_DIR_SIZE - 1 ||
+      programTextUnits(text, static_cast<size_t>(end - text)) > DIRECTORY_BOX_UNITS)
+    return false;
   unquotePath(extractDir, boxText);
   if (!boxText[0]) return false;
   return (extractDir[0] == '\\' && extractDir[1] == '\\') ||

@@ -6,9 +6,12 @@
 
 #include <cstdint>
 
+// The longest text of the directory box, in UTF-16 units.
+constexpr int DIRECTORY_BOX_UNITS = 255;
+
 // Strips the directory box text into extractDir (EXTRACT_DIR_SIZE bytes)
 // and tells whether it is a full path: "\\..." or "?:\...". An empty box
-// text, a quote that is never closed and a path longer than extractDir holds
+// text, a quote that is never closed and a path longer than the box holds
 // are refused (extractDir is then empty or the stripped text).
 bool acceptDestination(const char* boxText, char* extractDir);
 

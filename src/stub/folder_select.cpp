@@ -25,21 +25,20 @@ int browseWithShell(HWND owner, char* path, const char* title) {
   wchar_t buffer[WIDE_PATH_UNITS];
   BROWSEINFOW info = {};
   info.hwndOwner = owner;
-  wchar_t wideTitle[128], wideSeed[260];
+  wchar_t wideTitle[128], wideSeed[WIDE_PATH_UNITS];
   toWide(title, wideTitle, 128, false);
   info.lpszTitle = wideTitle;
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
   HRESULT com = CoInitialize(nullptr);
   if (path[0]) {
-    toWide(path, wideSeed, 260, true);
+    toWide(path, wideSeed, WIDE_PATH_UNITS, true);
     info.lpfn = browseCallback;
     info.lParam = reinterpret_cast<LPARAM>(wideSeed);
   }
   int result = 0;
   LPITEMIDLIST item = SHBrowseForFolderW(&info);
   if (item) {
-    char chosen[260];
-    // A folder that CP932 cannot name counts as no file-system folder.
+    char chosen[EXTRACT_DIR_SIZE];
     if (SHGetPathFromIDListW(item, buffer) && pathToCp932(buffer, chosen, sizeof chosen)) {
       std::strcpy(path, chosen);
       result = 1;

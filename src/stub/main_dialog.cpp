@@ -18,12 +18,12 @@
 static void disableItem(HWND dialog, int id) { EnableWindow(GetDlgItem(dialog, id), FALSE); }
 
 static void initialise(HWND dialog) {
-  const SfxConfig& config = sfxState.config;
+  const RunConfig& config = sfxState.config;
   setText(dialog, config.title);
   if (config.message[0]) setItemText(dialog, IDC_LABEL, config.message);
   setItemText(dialog, IDC_DIRECTORY, config.defaultDir);
   setItemText(dialog, IDC_STATUS, config.prompt);
-  SendDlgItemMessageW(dialog, IDC_DIRECTORY, EM_LIMITTEXT, 255, 0);
+  SendDlgItemMessageW(dialog, IDC_DIRECTORY, EM_LIMITTEXT, DIRECTORY_BOX_UNITS, 0);
   SendMessageW(dialog, WM_SETICON, ICON_BIG,
                reinterpret_cast<LPARAM>(LoadIconW(static_cast<HINSTANCE>(sfxState.instance),
                                                   MAKEINTRESOURCEW(IDI_APPLICATION_ICON))));
@@ -39,9 +39,8 @@ static void initialise(HWND dialog) {
 }
 
 static BOOL extract(HWND dialog) {
-  // Room for everything the program itself puts into the box (a chosen
-  // folder of 259 bytes and its quotes): a longer text is refused whole
-  // rather than read short.
+  // Room for everything the box holds (255 units, up to 4 bytes each in
+  // program text): a longer text is refused whole rather than read short.
   char* text = sfxState.messageBuffer;
   getItemText(dialog, IDC_DIRECTORY, text, MESSAGE_BUFFER_SIZE);
   if (!(sfxState.config.flags & FLAG_TEMP_FOLDER) &&
@@ -65,7 +64,7 @@ static BOOL extract(HWND dialog) {
 }
 
 static void browse(HWND dialog) {
-  getItemText(dialog, IDC_DIRECTORY, sfxState.messageBuffer, 260);
+  getItemText(dialog, IDC_DIRECTORY, sfxState.messageBuffer, EXTRACT_DIR_SIZE);
   unquotePath(sfxState.currentPath, sfxState.messageBuffer);
   if (!chooseFolder(dialog, sfxState.currentPath)) return;
   quotePathIfSpaced(sfxState.currentPath, sfxState.messageBuffer, MESSAGE_BUFFER_SIZE);
@@ -117,7 +116,7 @@ INT_PTR CALLBACK optionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
                           boxes.*OPTION_BOX_FIELDS[i] ? BST_CHECKED : BST_UNCHECKED, 0);
     if (boxes.commandPresent) {
       char format[20];
-      char line[280];
+      char line[sizeof sfxState.config.runCommand + 20];
       platformLoadString(MSG_COMMAND, format, sizeof format);
       formatMessage(line, sizeof line, format, sfxState.config.runCommand);
       setItemText(dialog, IDC_COMMAND_LINE, line);

@@ -161,10 +161,10 @@ std::vector<HostileCase> hostileCases() {
                      },
                      MSG_ARCHIVE_BROKEN});
   }
-  add("file name of 260 bytes", fileMember(std::string(260, 'n'), bytesOf("x"), '0'),
+  add("file name of 1024 bytes", fileMember(std::string(1024, 'n'), bytesOf("x"), '0'),
       MSG_ARCHIVE_BROKEN);
-  add("directory and file name of 260 bytes",
-      fileMember(std::string(120, 'f'), bytesOf("x"), '0', std::string(139, 'd')),
+  add("directory and file name of 1024 bytes",
+      fileMember(std::string(500, 'f'), bytesOf("x"), '0', std::string(523, 'd')),
       MSG_ARCHIVE_BROKEN);
   for (size_t keep : {size_t{20}, size_t{30}}) {
     cases.push_back({"header cut after " + std::to_string(keep) + " bytes",
@@ -384,10 +384,10 @@ TEST_F(EntryHeaderTest, MemberNameAssembly) {
   }
 }
 
-TEST_F(EntryHeaderTest, NamesUpTo259BytesAreAccepted) {
-  EXPECT_EQ(readFirst(fileMember(std::string(259, 'n'), bytesOf("x"), '0')), HEADER_OK);
-  EXPECT_EQ(std::strlen(sfxState.memberName), 259u);
-  EXPECT_EQ(readFirst(fileMember(std::string(260, 'n'), bytesOf("x"), '0')), HEADER_FAILED);
+TEST_F(EntryHeaderTest, NamesUpTo1023BytesAreAccepted) {
+  EXPECT_EQ(readFirst(fileMember(std::string(1023, 'n'), bytesOf("x"), '0')), HEADER_OK);
+  EXPECT_EQ(std::strlen(sfxState.memberName), 1023u);
+  EXPECT_EQ(readFirst(fileMember(std::string(1024, 'n'), bytesOf("x"), '0')), HEADER_FAILED);
   EXPECT_EQ(sfxState.abortFlag, 1);
 
   // 120 + 1 + 100 + 1 bytes of folders and 37 of file name, extracted.

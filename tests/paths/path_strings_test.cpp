@@ -453,12 +453,12 @@ TEST_F(PathMakeDirectoriesTest, CreatesEveryPrefixBeforeASlash) {
 }
 
 TEST_F(PathMakeDirectoriesTest, StopsAtTheWorkBufferLimit) {
-  // Separators at byte offsets 519 and 521: the prefix of 519 bytes fits the
-  // 520-byte work buffer with its terminator, the one of 521 bytes does not.
+  // Separators at byte offsets 2047 and 2049: the prefix of 2047 bytes fits
+  // the 2048-byte work buffer with its terminator, the one of 2049 does not.
   std::string path = base;
-  while (path.size() < 519 - 101) path += "/" + std::string(100, 'a');
-  path += "/" + std::string(519 - path.size() - 1, 'b');
-  ASSERT_EQ(519u, path.size());
+  while (path.size() < 2047 - 101) path += "/" + std::string(100, 'a');
+  path += "/" + std::string(2047 - path.size() - 1, 'b');
+  ASSERT_EQ(2047u, path.size());
   std::string fits = path;
   path += "/c";
   std::string tooLong = path;

@@ -14,7 +14,8 @@
 namespace {
 
 // The conversion as the C library's converter does it: a byte that starts
-// no character is kept as "%XX" and the next byte read on its own; false on
+// no character is kept as "%XX" and the next byte read on its own (a lead
+// byte with the byte after it when that is of the trail range); false on
 // anything else that fails.
 bool oracle(const char* to, const char* from, const std::string& in, std::string& out,
             bool escapeInvalid) {
@@ -33,11 +34,18 @@ bool oracle(const char* to, const char* from, const std::string& in, std::string
     if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
     ok = escapeInvalid;
     if (ok) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(*src));
-      out += escaped;
-      ++src;
-      --srcLeft;
+      // A lead byte goes with a byte of the trail range (0x40 and up), as
+      // the core walks them; any other byte on its own.
+      const unsigned char lead = static_cast<unsigned char>(*src);
+      const bool pair = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) &&
+                        srcLeft > 1 && static_cast<unsigned char>(src[1]) >= 0x40;
+      for (int i = 0; i < (pair ? 2 : 1); ++i) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(*src));
+        out += escaped;
+        ++src;
+        --srcLeft;
+      }
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
@@ -66,7 +74,7 @@ TEST(Cp932TextTest, EveryByteAndPairReadsAsTheCLibraryReadsIt) {
   }
 }
 
-TEST(Cp932TextTest, EveryCodePointWritesAsTheCLibraryWritesIt) {
+TEST(Cp932TextTest, EveryCodePointWritesAsTheCLibraryWritesItExactly) {
   for (unsigned c = 1; c < 0x10000; ++c) {
     if (c >= 0xD800 && c < 0xE000) continue;
     std::string utf8;
@@ -78,8 +86,13 @@ TEST(Cp932TextTest, EveryCodePointWritesAsTheCLibraryWritesIt) {
       utf8 = {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
               static_cast<char>(0x80 | (c & 0x3F))};
     }
-    std::string expected;
-    const bool expectedOk = oracle("CP932", "UTF-8", utf8, expected, false);
+    // Only an exact form counts: one that reads back as the same character
+    // (no look-alike such as 0x8160 for U+301C) and is not an escape's
+    // first byte.
+    std::string expected, back;
+    const bool expectedOk = oracle("CP932", "UTF-8", utf8, expected, false) &&
+                            oracle("UTF-8", "CP932", expected, back, false) && back == utf8 &&
+                            static_cast<unsigned char>(expected[0]) < 0xFD;
     char out[8];
     const bool ok = utf8ToCp932(utf8.c_str(), out, sizeof out);
     ASSERT_EQ(expectedOk, ok) << std::hex << c;

@@ -103,15 +103,16 @@ TEST_F(ConfigTest, EnvironmentComesBeforePathVariables) {
 }
 
 TEST_F(ConfigTest, OverlongTailIsCutAndQuotingNeverOverflows) {
-  std::string tail(300, 'd');
+  // The field holds program text: 1023 bytes.
+  std::string tail(1100, 'd');
   tail[10] = ' ';
   SfxImageParts imageSpec;
   ASSERT_TRUE(load(imageSpec, tail));
-  EXPECT_LE(std::strlen(sfxState.config.defaultDir), 255u);
-  EXPECT_EQ(std::string(sfxState.config.defaultDir), tail.substr(0, 255));
-  // A 253-byte spaced path still has room for its quotes.
-  ASSERT_TRUE(load(imageSpec, tail.substr(0, 253)));
-  EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + tail.substr(0, 253) + "\"");
+  EXPECT_LE(std::strlen(sfxState.config.defaultDir), 1023u);
+  EXPECT_EQ(std::string(sfxState.config.defaultDir), tail.substr(0, 1023));
+  // A 1021-byte spaced path still has room for its quotes.
+  ASSERT_TRUE(load(imageSpec, tail.substr(0, 1021)));
+  EXPECT_EQ(std::string(sfxState.config.defaultDir), "\"" + tail.substr(0, 1021) + "\"");
 }
 
 TEST_F(ConfigTest, PromptDefaultsToTheOverwriteNoteOnlyWhenEmptyAndOverwriting) {

@@ -38,16 +38,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Never cut short or left open: that would be another folder.
         DestinationCase{"\"C:\\My Dir", false, ""}, DestinationCase{"\"", false, ""}));
 
-TEST(DestinationLengthTest, APathLongerThanTheBufferIsRefusedWhole) {
+TEST(DestinationLengthTest, APathLongerThanTheBoxHoldsIsRefusedWhole) {
   char dir[EXTRACT_DIR_SIZE];
-  const std::string longest = "C:\\" + std::string(EXTRACT_DIR_SIZE - 4, 'd');
-  EXPECT_TRUE(acceptDestination(longest.c_str(), dir));
-  EXPECT_EQ(dir, longest);
-  EXPECT_TRUE(acceptDestination(("\"" + longest + "\"").c_str(), dir));
-  // What Browse may write: a 259-byte folder between quotes.
-  const std::string chosen = "\"C:\\" + std::string(256, 'd') + "\"";
-  EXPECT_FALSE(acceptDestination(chosen.c_str(), dir));
-  EXPECT_FALSE(acceptDestination((longest + "x").c_str(), dir));
+  // The box holds 255 UTF-16 units, whatever their bytes in program text: a
+  // longer text (put there by a message) is refused, never cut.
+  for (const std::string unit : {"d", "\x8A\xBF", "\xFD\xAD\xB5\xBC"}) {
+    SCOPED_TRACE(unit);
+    std::string longest = "C:\\";
+    for (int i = 3; i < 255; ++i) longest += unit;
+    EXPECT_TRUE(acceptDestination(longest.c_str(), dir));
+    EXPECT_EQ(dir, longest);
+    EXPECT_TRUE(acceptDestination(("\"" + longest + "\"").c_str(), dir));
+    EXPECT_FALSE(acceptDestination((longest + unit).c_str(), dir));
+    EXPECT_FALSE(acceptDestination(("\"" + longest + unit + "\"").c_str(), dir));
+  }
 }
 
 }  // namespace

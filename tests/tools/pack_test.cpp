@@ -29,12 +29,19 @@ namespace {
 // Names the stub can create.
 
 struct NameCase {
-  std::string name;  // CP932
+  std::string name;  // program text
   bool directory;
   bool accepted;
 };
 
+std::string repeat(const std::string& text, int count) {
+  std::string result;
+  while (count--) result += text;
+  return result;
+}
+
 TEST(MemberNameTest, OnlyNamesWindowsCanCreateWithinTheStubsLimits) {
+  const std::string folders = repeat(std::string(200, 'd') + "/", 4);
   const NameCase cases[] = {
       {"readme.txt", false, true},
       {"docs/a b+c;d,e.txt", false, true},
@@ -42,11 +49,18 @@ TEST(MemberNameTest, OnlyNamesWindowsCanCreateWithinTheStubsLimits) {
       {"\x83\x5c/\x83\x7c.bin", false, true},  // nor is 0x7C a bar
       {".hidden", false, true},
       {std::string(255, 'n'), false, true},
-      {std::string(128, 'd') + "/" + std::string(130, 'f'), false, true},
-      {std::string(128, 'd') + "/" + std::string(131, 'f'), false, false},
-      {std::string(128, 'd') + "/" + std::string(129, 'e'), true, true},
-      {std::string(128, 'd') + "/" + std::string(130, 'e'), true, false},
+      {folders + std::string(219, 'f'), false, true},  // 1023 bytes: memberName
+      {folders + std::string(220, 'f'), false, false},
+      {folders + std::string(218, 'e'), true, true},
+      {folders + std::string(219, 'e'), true, false},
       {std::string(256, 'n'), false, false},
+      // Characters CP932 lacks (escapes) count as one UTF-16 unit each,
+      // beyond the BMP as two.
+      {repeat("\xFD\xAD\xA0\xA0", 255), false, true},  // U+D000
+      {repeat("\xFD\xAD\xA0\xA0", 256), false, false},
+      {repeat("\xFE\xA0\xBF\xA0\xA0", 127) + "x", false, true},  // U+1F000
+      {repeat("\xFE\xA0\xBF\xA0\xA0", 128), false, false},
+      {"\xFD\xAD\xA0\xA0.", false, false},
       {"a:b", false, false},
       {"a*b", false, false},
       {"a?b", false, false},
@@ -187,6 +201,26 @@ TEST_F(PackTest, FoldersGoInAndComeOutAsTheyWere) {
   }
 }
 
+TEST_F(PackTest, ANoticeBeyondCp932IsStoredAsMarkedUtf8AndShownExactly) {
+  spit(dir / "a.txt", "a");
+  spit(dir / "notice.txt",
+       "\xEF\xBB\xBF"
+       "Bitte lesen: \xC3\x84rger \xE3\x80\x9C \xED\x95\x9C");
+  const RunResult pack = kasumiro("a --notice notice.txt --stub x86_64 setup.exe a.txt");
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  // The member holds one mark and the text as it was.
+  const std::string image = slurp(dir / "setup.exe");
+  EXPECT_NE(image.find("\xEF\xBB\xBF"
+                       "Bitte lesen: \xC3\x84rger"),
+            std::string::npos);
+  EXPECT_EQ(image.find("\xEF\xBB\xBF\xEF\xBB\xBF"), std::string::npos);
+  const RunResult extract = kasumiro("x -y setup.exe out");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_NE(extract.out.find("Bitte lesen: \xC3\x84rger \xE3\x80\x9C \xED\x95\x9C"),
+            std::string::npos)
+      << extract.out;
+}
+
 TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
   spit(dir / "a.txt", "a");
   spit(dir / "notice.txt", "最初にお読みください。\n続けますか?");
@@ -320,14 +354,14 @@ TEST_F(PackTest, AnOutputThatIsNotARegularFileIsRefused) {
 TEST_F(PackTest, BadNamesAndLinksAreNeverSilentlyChanged) {
   spit(dir / "in" / "good.txt", "good");
   spit(dir / "in" / "bad:name.txt", "bad");
-  spit(dir / "in" / "café.txt", "cafe");
+  spit(dir / "in" / "caf\xE9.txt", "cafe");  // Latin-1: not UTF-8
   ASSERT_EQ(symlink("good.txt", (dir / "in" / "link.txt").c_str()), 0);
   spit(dir / "old.lzh", "previous contents");
 
   const RunResult refused = kasumiro("a old.lzh in");
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("in/bad:name.txt"), std::string::npos) << refused.err;
-  EXPECT_NE(refused.err.find("in/café.txt"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("in/caf\xE9.txt is not UTF-8"), std::string::npos) << refused.err;
   EXPECT_EQ(slurp(dir / "old.lzh"), "previous contents");
   EXPECT_EQ(run("ls -A | grep -c kasumiro").out, "0\n");  // no temporary file left
 

@@ -307,7 +307,7 @@ EOF
   # command and Cancel.
   lzh "$S/plain.lzh" o5 "$T" readme.txt
   sfx "$L/plain.exe" "$S/plain.lzh" --dir '%SystemDir%\Kasumiro Test'
-  # Longer than the program's 255 bytes: refused, never cut to a sibling.
+  # Longer than the box's 255 characters: refused, never cut to a sibling.
   local long_dir
   long_dir=$(printf 'd%.0s' {1..300})
   begin "$arch: directory box, full-path rule, Browse, options without a command, Cancel"
@@ -902,6 +902,8 @@ EOF
   . "$ROOT/tests/wine/planted_dll.sh"
   . "$ROOT/tests/wine/signed.sh"
   . "$ROOT/tests/wine/relocated.sh"
+  # Names and texts beyond CP932.
+  . "$ROOT/tests/wine/unicode.sh"
 }
 
 for a in "${archs[@]}"; do

@@ -37,8 +37,9 @@ FileHandle handleOf(int fd) {
 
 bool native(const char* path, char* out) { return nativePath(path, out, NATIVE_PATH_SIZE); }
 
+// Any native name becomes program text: what CP932 lacks is escaped.
 bool fromNative(const char* utf8, char* buffer, uint32_t size) {
-  return utf8ToCp932(utf8, buffer, size);
+  return utf8ToProgramText(utf8, buffer, size);
 }
 
 struct timespec toTimespec(FileTime time) {
@@ -353,7 +354,7 @@ void platformExpandEnvironment(const char* source, char* destination, uint32_t s
         value = std::getenv(name);
       }
       char converted[1024];
-      if (value && utf8ToCp932(value, converted, sizeof converted)) {
+      if (value && utf8ToProgramText(value, converted, sizeof converted)) {
         put(converted, std::strlen(converted));
         p = close + 1;
         continue;
@@ -413,6 +414,25 @@ bool platformIsLeadByte(unsigned char byte) {
 }
 
 bool platformHasDeviceNames() { return posixDeviceNames; }
+
+namespace {
+struct {
+  unsigned type, id;
+  const uint8_t* data;
+  uint32_t size;
+} programResource;
+}  // namespace
+
+void posixSetProgramResource(unsigned type, unsigned id, const uint8_t* data, uint32_t size) {
+  programResource = {type, id, data, size};
+}
+
+const uint8_t* platformProgramResource(unsigned type, unsigned id, uint32_t* size) {
+  if (!programResource.data || programResource.type != type || programResource.id != id)
+    return nullptr;
+  *size = programResource.size;
+  return programResource.data;
+}
 
 int platformLoadString(unsigned id, char* buffer, int size) {
   if (size <= 0) return 0;

@@ -32,3 +32,8 @@ extern bool posixDeviceNames;
 // Where the next platformRead of file starts: the system's position less
 // what the layer has read ahead (tests use it to see how far a reader went).
 int64_t posixReadPosition(FileHandle file);
+
+// The resource that platformProgramResource answers with (the file the
+// runner reads has no loaded resources); data must stay valid while it is
+// registered. Null clears it.
+void posixSetProgramResource(unsigned type, unsigned id, const uint8_t* data, uint32_t size);

@@ -4,13 +4,21 @@
 
 #include <cstddef>
 
-// Converts; bytes that are not valid CP932 become "%XX" so that distinct
-// names stay distinct. False when the result does not fit.
-bool cp932ToUtf8(const char* in, char* out, size_t outSize);
-// Converts. False when a character has no CP932 form (nothing is silently
-// replaced) or the result does not fit.
+// Converts program text (CP932 with escapes, platform/program_text.h);
+// bytes that are not valid CP932 become "%XX" so that distinct names stay
+// distinct, and so does an invalid escape, unless strictEscapes makes it
+// fail (an escape that does not stand for its character must never reach
+// the file system). False when the result does not fit.
+bool cp932ToUtf8(const char* in, char* out, size_t outSize, bool strictEscapes = false);
+// Converts. False when a character has no exact CP932 form (nothing is
+// silently replaced, no look-alike taken: U+301C WAVE DASH is not 0x8160) or
+// the result does not fit.
 bool utf8ToCp932(const char* in, char* out, size_t outSize);
-// A core path (CP932, '\' or '/' separated) as a native UTF-8 path.
+// Converts UTF-8 to program text without loss: CP932 where a character has
+// an exact form, an escape otherwise. False (out empty) for text that is not
+// UTF-8, or a result that does not fit.
+bool utf8ToProgramText(const char* in, char* out, size_t outSize);
+// A core path (program text, '\' or '/' separated) as a native UTF-8 path.
 bool nativePath(const char* path, char* out, size_t outSize);
 
 // Native roots. The core's path buffers are CP932 and Windows-sized, but the

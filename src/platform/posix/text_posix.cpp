@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/posix/text.h"
+#include "platform/program_text.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ struct Output {
 };
 
 bool putUtf8(Output& out, uint32_t c) {
-  char bytes[3];
+  char bytes[4];
   if (c < 0x80) {
     bytes[0] = static_cast<char>(c);
     return out.put(bytes, 1);
@@ -36,10 +38,17 @@ bool putUtf8(Output& out, uint32_t c) {
     bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
     return out.put(bytes, 2);
   }
-  bytes[0] = static_cast<char>(0xE0 | c >> 12);
-  bytes[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
-  bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
-  return out.put(bytes, 3);
+  if (c < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | c >> 12);
+    bytes[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return out.put(bytes, 3);
+  }
+  bytes[0] = static_cast<char>(0xF0 | c >> 18);
+  bytes[1] = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+  bytes[2] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return out.put(bytes, 4);
 }
 
 // The code point of the UTF-8 sequence at p and its length; 0 for anything
@@ -78,28 +87,66 @@ uint16_t cp932Of(uint32_t c) {
   return CP932_NONE;
 }
 
+// The code point of one or two CP932 bytes at p (*length set), CP932_NONE
+// when they start no character.
+uint16_t unicodeOf(const unsigned char* p, size_t* length) {
+  uint16_t c = CP932_SINGLE[p[0]];
+  *length = 1;
+  if (c == CP932_LEAD) {
+    const unsigned trail = p[1];
+    c = trail >= CP932_TRAIL_FIRST
+            ? CP932_PAIRS[CP932_LEAD_INDEX[p[0]] * CP932_TRAILS + trail - CP932_TRAIL_FIRST]
+            : CP932_NONE;
+    *length = 2;
+  }
+  return c;
+}
+
+// The exact CP932 form of c, CP932_NONE when it has none: the character must
+// come back unchanged (no look-alike, such as U+301C WAVE DASH for 0x8160,
+// which is U+FF5E), and no single byte may be an escape's first byte.
+uint16_t exactCp932(uint32_t c) {
+  if (c < 0x80) return static_cast<uint16_t>(c);
+  const uint16_t code = cp932Of(c);
+  if (code == CP932_NONE || (code <= 0xFF && code >= TEXT_ESCAPE_BMP)) return CP932_NONE;
+  const unsigned char bytes[3] = {static_cast<unsigned char>(code > 0xFF ? code >> 8 : code),
+                                  static_cast<unsigned char>(code > 0xFF ? code : 0), 0};
+  size_t length = 0;
+  return unicodeOf(bytes, &length) == c ? code : CP932_NONE;
+}
+
+// Appends c as program text: its exact CP932 form or its escape.
+bool putProgramCharacter(Output& out, uint32_t c) {
+  const uint16_t code = c < 0x10000 ? exactCp932(c) : CP932_NONE;
+  char bytes[TEXT_ESCAPE_MAX];
+  if (code == CP932_NONE) return out.put(bytes, writeEscape(c, bytes));
+  bytes[0] = static_cast<char>(code >> 8);
+  bytes[1] = static_cast<char>(code);
+  return code > 0xFF ? out.put(bytes, 2) : out.put(bytes + 1, 1);
+}
+
 }  // namespace
 
-bool cp932ToUtf8(const char* in, char* out, size_t outSize) {
+bool cp932ToUtf8(const char* in, char* out, size_t outSize, bool strictEscapes) {
   if (outSize == 0) return false;
   Output output{out, outSize - 1};
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;) {
-    uint16_t c = CP932_SINGLE[p[0]];
-    size_t length = 1;
-    if (c == CP932_LEAD) {
-      const unsigned trail = p[1];
-      c = trail >= CP932_TRAIL_FIRST
-              ? CP932_PAIRS[CP932_LEAD_INDEX[p[0]] * CP932_TRAILS + trail - CP932_TRAIL_FIRST]
-              : CP932_NONE;
-      length = 2;
-    }
-    if (c == CP932_NONE) {
-      // One byte that starts no character; kept visible, and the next byte
-      // is read on its own.
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", p[0]);
-      if (!output.put(escaped, 3)) return false;
-      ++p;
+    uint32_t c = 0;
+    size_t length = readEscape(reinterpret_cast<const char*>(p), &c);
+    // An escape stands only for a character that has no CP932 form; any
+    // other (a forged '/', say) is not the character it claims to be.
+    if (length && c < 0x10000 && exactCp932(c) != CP932_NONE) length = 0;
+    if (!length && (p[0] == TEXT_ESCAPE_BMP || p[0] == TEXT_ESCAPE_ASTRAL) && strictEscapes)
+      return false;
+    if (!length && (c = unicodeOf(p, &length)) == CP932_NONE) {
+      // Bytes that are no character are kept visible. A lead byte and a
+      // byte of the trail range go together, as the core walks them: a
+      // 0x5C among them must not become a separator here.
+      const bool pair = length == 2 && p[1] >= CP932_TRAIL_FIRST;
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, pair ? "%%%02X%%%02X" : "%%%02X", p[0], p[1]);
+      if (!output.put(escaped, pair ? 6 : 3)) return false;
+      p += pair ? 2 : 1;
       continue;
     }
     if (!putUtf8(output, c)) return false;
@@ -117,13 +164,81 @@ bool utf8ToCp932(const char* in, char* out, size_t outSize) {
     const size_t length = readUtf8(p, c);
     if (length == 0) return false;
     p += length;
-    const uint16_t code = c < 0x80 ? static_cast<uint16_t>(c) : cp932Of(c);
+    const uint16_t code = c < 0x10000 ? exactCp932(c) : CP932_NONE;
     if (code == CP932_NONE) return false;
     const char bytes[2] = {static_cast<char>(code >> 8), static_cast<char>(code)};
     if (!(code > 0xFF ? output.put(bytes, 2) : output.put(bytes + 1, 1))) return false;
   }
   *output.at = 0;
   return true;
+}
+
+bool utf8ToProgramText(const char* in, char* out, size_t outSize) {
+  if (outSize == 0) return false;
+  Output output{out, outSize - 1};
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;) {
+    uint32_t c = 0;
+    const size_t length = readUtf8(p, c);
+    if (length == 0 || !putProgramCharacter(output, c)) {
+      *out = 0;
+      return false;
+    }
+    p += length;
+  }
+  *output.at = 0;
+  return true;
+}
+
+bool platformTextFromUtf16(const uint8_t* utf16le, size_t units, char* out, size_t size) {
+  if (size == 0) return false;
+  Output output{out, size - 1};
+  for (size_t i = 0; i < units; ++i) {
+    uint32_t c = static_cast<uint32_t>(utf16le[2 * i] | utf16le[2 * i + 1] << 8);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
+      const uint32_t low = static_cast<uint32_t>(utf16le[2 * i + 2] | utf16le[2 * i + 3] << 8);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c == 0 || (c >= 0xD800 && c < 0xE000)) {
+      *out = 0;
+      return false;
+    }
+    if (!putProgramCharacter(output, c)) {
+      *output.at = 0;
+      return false;
+    }
+  }
+  *output.at = 0;
+  return true;
+}
+
+void platformTextFromUtf8(const char* utf8, char* out, size_t size) {
+  if (size == 0) return;
+  Output output{out, size - 1};
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+    uint32_t c = 0xFFFD;
+    size_t length = readUtf8(p, c);
+    if (length == 0) {
+      c = 0xFFFD;
+      length = 1;
+    }
+    if (!putProgramCharacter(output, c)) break;
+    p += length;
+  }
+  *output.at = 0;
+}
+
+size_t platformComponentLength(const char* component, size_t bytes) {
+  // What the name becomes on the disk; the component ends at bytes (it
+  // usually stands before a '/' inside a longer path).
+  char copy[1024];
+  char utf8[4 * sizeof copy];
+  if (bytes >= sizeof copy) return bytes * 3;
+  std::memcpy(copy, component, bytes);
+  copy[bytes] = 0;
+  return cp932ToUtf8(copy, utf8, sizeof utf8) ? std::strlen(utf8) : bytes * 3;
 }
 
 namespace {
@@ -162,7 +277,7 @@ bool nativePath(const char* path, char* out, size_t outSize) {
     std::memcpy(out, root, used);
     path += 2;
   }
-  if (!cp932ToUtf8(path, out + used, outSize - used)) return false;
+  if (!cp932ToUtf8(path, out + used, outSize - used, true)) return false;
   // In UTF-8 a 0x5C byte is always a backslash, never half of a character.
   // The native root keeps its own bytes.
   for (char* p = out + used; *p; ++p)

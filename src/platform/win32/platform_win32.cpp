@@ -285,8 +285,6 @@ static bool folderResult(UINT length, char* buffer, uint32_t size) {
 }
 
 void platformExpandEnvironment(const char* source, char* destination, uint32_t size) {
-  // An expansion that CP932 cannot hold is treated like one that does not
-  // fit.
   DWORD needed = ExpandEnvironmentStringsW(wide(source), wideResult, WIDE_PATH_UNITS);
   bool expanded =
       fits(needed, WIDE_PATH_UNITS + 1) &&
@@ -335,6 +333,15 @@ bool platformIsLeadByte(unsigned char byte) {
 }
 
 bool platformHasDeviceNames() { return true; }
+
+const uint8_t* platformProgramResource(unsigned type, unsigned id, uint32_t* size) {
+  HINSTANCE module = win32Module();
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  if (!loaded) return nullptr;
+  *size = SizeofResource(module, found);
+  return static_cast<const uint8_t*>(LockResource(loaded));
+}
 
 int platformLoadString(unsigned id, char* buffer, int size) {
   HINSTANCE module = win32Module();

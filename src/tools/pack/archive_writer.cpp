@@ -34,6 +34,39 @@ uint16_t attributesOf(const std::string& member, bool directory, const struct st
   return attributes;
 }
 
+// UTF-8 (checked when the name was admitted) as UTF-16.
+std::u16string utf16Of(const std::string& utf8) {
+  std::u16string text;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (utf8[i + k] & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      c = 0xDC00 + (c & 0x3FF);
+    }
+    text += static_cast<char16_t>(c);
+  }
+  return text;
+}
+
+// The exact names of a member beyond CP932: its directory and its name.
+void setUnicodeNames(LzhHeaderFields& f, const std::string& unicode, bool directory,
+                     std::u16string& text) {
+  if (unicode.empty()) return;
+  text = utf16Of(unicode);
+  const std::u16string_view view(text);
+  const size_t slash = directory ? view.size() : view.rfind(u'/');
+  if (slash == std::u16string_view::npos) {
+    f.unicodeFileName = view;
+  } else {
+    f.unicodeDirectory = view.substr(0, slash);
+    if (!directory) f.unicodeFileName = view.substr(slash + 1);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------- the progress
@@ -196,12 +229,15 @@ bool ArchiveWriter::feed(const std::string& native, const std::string* contents,
   return ok;
 }
 
-bool ArchiveWriter::directory(const std::string& member, const struct stat& st) {
+bool ArchiveWriter::directory(const std::string& member, const struct stat& st,
+                              const std::string& unicode) {
   LzhHeaderFields f;
   f.method = 'd';
   f.attributes = attributesOf(member, true, st);
   setTimes(f, st.st_mtim);
   f.directory = member;
+  std::u16string text;
+  setUnicodeNames(f, unicode, true, text);
   return header(f);
 }
 
@@ -209,7 +245,8 @@ bool ArchiveWriter::directory(const std::string& member, const struct stat& st) 
 // room for the final one, which is written once the sizes and the CRC are
 // known (its length does not depend on them).
 bool ArchiveWriter::file(const std::string& native, const std::string& member,
-                         const struct stat& st, const std::string* contents) {
+                         const struct stat& st, const std::string* contents,
+                         const std::string& unicode) {
   LzhHeaderFields f;
   f.attributes = attributesOf(member, false, st);
   setTimes(f, st.st_mtim);
@@ -218,6 +255,8 @@ bool ArchiveWriter::file(const std::string& native, const std::string& member,
   f.directory = directory;
   f.fileName = slash == std::string::npos ? std::string_view(member)
                                           : std::string_view(member).substr(slash + 1);
+  std::u16string text;
+  setUnicodeNames(f, unicode, false, text);
   const uint64_t size = contents ? contents->size() : static_cast<uint64_t>(st.st_size);
   f.uncompressedSize = size;
   f.sizes64 = size >= FOUR_GIB;

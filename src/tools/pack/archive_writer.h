@@ -60,11 +60,12 @@ class ArchiveWriter final : public LzhEncoderSink {
   bool writeAll(const uint8_t* data, size_t size);
   // Copies a whole file (the archive of --from) behind what is written.
   bool copyFile(const std::string& path);
-  // A directory member.
-  bool directory(const std::string& member, const struct stat& st);
+  // A directory member. member is CP932; unicode, when not empty, is the
+  // exact name (UTF-8) whose fallback member is.
+  bool directory(const std::string& member, const struct stat& st, const std::string& unicode = "");
   // A file member (the file at native, or contents when given).
   bool file(const std::string& native, const std::string& member, const struct stat& st,
-            const std::string* contents = nullptr);
+            const std::string* contents = nullptr, const std::string& unicode = "");
   // The end marker.
   bool end();
 

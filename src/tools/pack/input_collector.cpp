@@ -50,6 +50,19 @@ bool memberOfArgument(const std::string& path, std::string& member) {
   return true;
 }
 
+// The CP932 form of a name, exact: it comes back as the same UTF-8.
+bool exactCp932(const std::string& utf8, std::string& cp932) {
+  std::vector<char> back(utf8.size() + 1);
+  return toCp932(utf8, cp932) && cp932ToUtf8(cp932.c_str(), back.data(), back.size()) &&
+         utf8 == back.data();
+}
+
+std::string folded(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
+
 }  // namespace
 
 void InputCollector::setOutput(const std::string& path) {
@@ -66,6 +79,33 @@ bool InputCollector::excluded(const std::string& utf8Member) const {
   return false;
 }
 
+// The fallback names (0x01/0x02 beside 0x44/0x45) are the name with '_' for
+// each character CP932 lacks ("Ärger.txt" is "_rger.txt"); where that name
+// is taken in its folder (ASCII letters compared without case, as Windows
+// does), "_~2", "_~3", ... goes before the extension. A folder's fallback is
+// used by every member below it, so that old readers put them together.
+std::string InputCollector::fallbackOf(const std::string& utf8Path) {
+  const auto known = fallbacks_.find(utf8Path);
+  if (known != fallbacks_.end()) return known->second;
+  const size_t slash = utf8Path.rfind('/');
+  const std::string parent = slash == std::string::npos ? "" : utf8Path.substr(0, slash);
+  const std::string last = utf8Path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string name;
+  std::set<std::string>& taken = taken_[parent];
+  if (!exactCp932(last, name)) {
+    const std::string base = cp932Rendition(last);
+    const size_t dot = base.rfind('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? base.size() : dot;
+    name = base;
+    for (int n = 2; taken.count(folded(name)); ++n)
+      name = base.substr(0, cut) + "_~" + std::to_string(n) + base.substr(cut);
+  }
+  taken.insert(folded(name));
+  const std::string path = parent.empty() ? name : fallbackOf(parent) + "/" + name;
+  fallbacks_[utf8Path] = path;
+  return path;
+}
+
 bool InputCollector::addArgument(const std::string& path) {
   std::string member;
   if (!memberOfArgument(path, member)) return false;
@@ -74,14 +114,25 @@ bool InputCollector::addArgument(const std::string& path) {
   return true;
 }
 
-// Converts and checks a member's name; false leaves it out (or fails).
-bool InputCollector::admit(const std::string& utf8Member, bool directory, std::string& cp932) {
+// Converts and checks a member's name; false leaves it out (or fails). A
+// name beyond CP932 is checked in its exact form and gets its fallback.
+bool InputCollector::admit(const std::string& utf8Member, bool directory, std::string& cp932,
+                           std::string& unicode) {
   const char* problem = nullptr;
-  if (!toCp932(utf8Member, cp932))
-    problem = "holds a character that CP932 cannot represent";
-  else
+  std::vector<char> text(utf8Member.size() * 2 + 8);
+  unicode.clear();
+  if (exactCp932(utf8Member, cp932)) {
     problem = memberNameProblem(cp932, directory);
-  if (!problem) return true;
+  } else if (!utf8ToProgramText(utf8Member.c_str(), text.data(), text.size())) {
+    problem = "is not UTF-8";
+  } else {
+    problem = memberNameProblem(text.data(), directory);
+    unicode = utf8Member;
+  }
+  if (!problem) {
+    cp932 = fallbackOf(utf8Member);
+    return true;
+  }
   const std::string message = shown(utf8Member) + " " + problem;
   if (settings_.skipBadNames) {
     std::fprintf(stderr, "kasumiro: warning: left out: %s\n", message.c_str());
@@ -117,8 +168,9 @@ void InputCollector::add(const std::string& native, const std::string& member) {
     return;
   }
   if (S_ISREG(st.st_mode)) {
-    std::string cp932;
-    if (admit(member, false, cp932)) inputs_.push_back({native, cp932, false, st});
+    std::string cp932, unicode;
+    if (admit(member, false, cp932, unicode))
+      inputs_.push_back({native, cp932, unicode, false, st});
     return;
   }
   if (!S_ISDIR(st.st_mode)) {
@@ -127,9 +179,9 @@ void InputCollector::add(const std::string& native, const std::string& member) {
     return;
   }
   if (!member.empty()) {
-    std::string cp932;
-    if (!admit(member, true, cp932)) return;
-    inputs_.push_back({native, cp932, true, st});
+    std::string cp932, unicode;
+    if (!admit(member, true, cp932, unicode)) return;
+    inputs_.push_back({native, cp932, unicode, true, st});
   }
   const auto key = std::make_pair(st.st_dev, st.st_ino);
   if (!openDirectories_.insert(key).second) {
@@ -147,26 +199,45 @@ void InputCollector::add(const std::string& native, const std::string& member) {
   closedir(dir);
   // Byte order: the same tree always gives the same archive.
   std::sort(names.begin(), names.end());
+  // The exact names of the folder are theirs before any fallback is made.
+  for (const std::string& name : names) {
+    std::string cp932;
+    if (exactCp932(name, cp932)) taken_[member].insert(folded(cp932));
+  }
   for (const std::string& name : names)
     add(native + "/" + name, member.empty() ? name : member + "/" + name);
   openDirectories_.erase(key);
 }
 
-bool readNotice(const std::string& path, std::string& cp932, struct stat& st) {
-  // The stub shows what its 1024-byte message buffer holds: 1023 bytes of
-  // CP932 and the terminator. Longer texts would be cut at run time, so
-  // they are refused here, where the author can shorten them. A CP932 byte
-  // is at most three bytes of UTF-8 (a byte-order mark may come first).
+bool readNotice(const std::string& path, std::string& stored, struct stat& st) {
+  // The stub shows what its 1024-byte message buffer holds: 1023 bytes and
+  // the terminator. Longer texts would be cut at run time, so they are
+  // refused here, where the author can shorten them. A byte shown is at
+  // most four bytes of UTF-8 (a byte-order mark may come first).
   constexpr size_t SHOWN = 1023;
   std::string utf8;
-  if (!readSmallFile(path, 3 * SHOWN + 3, "the notice", utf8) || stat(path.c_str(), &st) != 0)
+  if (!readSmallFile(path, 4 * SHOWN + 3, "the notice", utf8) || stat(path.c_str(), &st) != 0)
     return false;
-  if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
-  if (utf8.find('\0') != std::string::npos || !toCp932(utf8, cp932))
-    return fail("the notice " + shown(path) + " is not UTF-8 text that CP932 can represent");
-  if (cp932.size() > SHOWN)
-    return fail("the notice " + shown(path) + " is " + std::to_string(cp932.size()) +
-                " bytes in CP932; the stub shows at most " + std::to_string(SHOWN));
+  static const char BOM[] = "\xEF\xBB\xBF";
+  if (utf8.compare(0, 3, BOM) == 0) utf8.erase(0, 3);
+  std::vector<char> text(utf8.size() * 2 + 8);
+  if (utf8.find('\0') != std::string::npos ||
+      !utf8ToProgramText(utf8.c_str(), text.data(), text.size()))
+    return fail("the notice " + shown(path) + " is not UTF-8 text");
+  // A notice beyond CP932 goes as UTF-8, marked, which the stub shows as it
+  // is (converted to its own text, which must fit too); a CP932 one stays
+  // what every reader knows.
+  if (exactCp932(utf8, stored)) {
+    if (stored.size() > SHOWN)
+      return fail("the notice " + shown(path) + " is " + std::to_string(stored.size()) +
+                  " bytes in CP932; the stub shows at most " + std::to_string(SHOWN));
+    return true;
+  }
+  stored = BOM + utf8;
+  const size_t held = std::max(stored.size(), std::strlen(text.data()));
+  if (held > SHOWN)
+    return fail("the notice " + shown(path) + " takes " + std::to_string(held) +
+                " bytes in the stub; it shows at most " + std::to_string(SHOWN));
   return true;
 }
 

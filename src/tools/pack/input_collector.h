@@ -1,12 +1,14 @@
 // What goes into the archive, found and checked before anything is written:
 // the PATH arguments with everything under them in byte order, their member
-// names (CP932, refused when the stub could not create them), the notice
-// text, and the archive that --from wraps.
+// names (refused when the stub could not create them; a name beyond CP932
+// gets a CP932 fallback beside its Unicode form), the notice text, and the
+// archive that --from wraps.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -23,8 +25,9 @@ struct CollectSettings {
 
 // A file or folder that goes in.
 struct Input {
-  std::string native;  // the path to open
-  std::string member;  // CP932, '/' between components
+  std::string native;   // the path to open
+  std::string member;   // CP932, '/' between components: the exact name or its fallback
+  std::string unicode;  // UTF-8 when the name is beyond CP932 (empty otherwise)
   bool directory;
   struct stat st;
 };
@@ -50,21 +53,29 @@ class InputCollector {
   const std::vector<Input>& inputs() const { return inputs_; }
 
  private:
-  bool admit(const std::string& utf8Member, bool directory, std::string& cp932);
+  bool admit(const std::string& utf8Member, bool directory, std::string& cp932,
+             std::string& unicode);
   bool excluded(const std::string& utf8Member) const;
   void add(const std::string& native, const std::string& member);
+  std::string fallbackOf(const std::string& utf8Path);
 
   const CollectSettings settings_;
   std::vector<Input> inputs_;
   std::set<std::pair<dev_t, ino_t>> openDirectories_;  // loops through links
   struct stat output_ {};
   bool outputExists_ = false;
+  // CP932 names in use in each folder (by its UTF-8 path), ASCII letters in
+  // lower case, and the CP932 path given to each folder beyond CP932.
+  std::map<std::string, std::set<std::string>> taken_;
+  std::map<std::string, std::string> fallbacks_;
   bool failed_ = false;    // something could not be read: stop
   bool badNames_ = false;  // names refused: all are reported, then stop
 };
 
-// The notice text (UTF-8 in the file) in CP932, and the file's status.
-bool readNotice(const std::string& path, std::string& cp932, struct stat& st);
+// The notice text (UTF-8 in the file) as the "!" member stores it: CP932
+// when CP932 holds it exactly, else UTF-8 after a byte-order mark. And the
+// file's status.
+bool readNotice(const std::string& path, std::string& stored, struct stat& st);
 
 // Reads the archive of --from whole with the reader of kasumiro t, which is
 // the stub's: true when every member is intact and of a kind the stub

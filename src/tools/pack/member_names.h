@@ -4,7 +4,7 @@
 
 #include <string>
 
-// Why a member path (CP932, '/' between components) cannot be stored, or
-// null when it can. directory tells that the path names a directory member,
-// whose header holds the closing separator as well.
+// Why a member path (program text: CP932 with escapes for what CP932 lacks,
+// '/' between components) cannot be stored, or null when it can. directory tells that the path
+// names a directory member, whose header holds the closing separator as well.
 const char* memberNameProblem(const std::string& cp932Path, bool directory);

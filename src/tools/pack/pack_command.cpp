@@ -178,7 +178,8 @@ int commandPack(int argc, char** argv) {
     }
     for (size_t i = 0; ok && i < inputs.size(); ++i) {
       const pack::Input& e = inputs[i];
-      ok = e.directory ? writer.directory(e.member, e.st) : writer.file(e.native, e.member, e.st);
+      ok = e.directory ? writer.directory(e.member, e.st, e.unicode)
+                       : writer.file(e.native, e.member, e.st, nullptr, e.unicode);
       if (!e.directory) ++writer.progress.doneFiles;
       writer.progress.update();
       if (ok && pack::interrupted) ok = pack::fail("interrupted");

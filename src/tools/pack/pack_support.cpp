@@ -71,4 +71,16 @@ bool toCp932(const std::string& utf8, std::string& cp932) {
   return true;
 }
 
+std::string cp932Rendition(const std::string& utf8) {
+  std::string cp932;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0xC0 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    std::string character;
+    cp932 += toCp932(utf8.substr(i, length), character) ? character : "_";
+    i += length;
+  }
+  return cp932;
+}
+
 }  // namespace pack

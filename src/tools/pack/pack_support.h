@@ -36,7 +36,10 @@ bool readSmallFile(const std::string& path, size_t limit, const std::string& wha
 std::string reason();
 // A UTF-8 path or text for the terminal, its control characters escaped.
 std::string shown(const std::string& utf8);
-// The CP932 form of utf8; false when CP932 cannot represent it.
+// The CP932 form of utf8; false when CP932 cannot represent it exactly.
 bool toCp932(const std::string& utf8, std::string& cp932);
+// The CP932 form of (valid) utf8 for readers of CP932 alone: '_' for each
+// character CP932 lacks.
+std::string cp932Rendition(const std::string& utf8);
 
 }  // namespace pack

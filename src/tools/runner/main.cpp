@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +26,11 @@
 #include "platform/posix/platform_posix.h"
 #include "platform/posix/text.h"
 #include "startup/config.h"
+#include "startup/exact_texts.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
 #include "tools/image/pe_manifest.h"
+#include "tools/image/pe_image.h"
 #include "tools/pack/pack_command.h"
 #include "ui/terminal/terminal_host.h"
 
@@ -97,12 +100,29 @@ std::string absoluteNative(const char* path) {
 
 enum FileKind { KIND_NONE, KIND_SFX, KIND_ARCHIVE };
 
+std::string nativeImage;  // the file that setSelf named
+
+// The configuration block as stored, its texts terminated.
+bool readBlock(SfxConfig& c) {
+  uint32_t got = 0;
+  FileHandle image = platformOpenRead(sfxState.selfPath);
+  const bool read = image != PLATFORM_INVALID_FILE &&
+                    platformSeek(image, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
+                    platformRead(image, &c, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
+  if (image != PLATFORM_INVALID_FILE) platformClose(image);
+  c.title[sizeof c.title - 1] = c.message[sizeof c.message - 1] = 0;
+  c.defaultDir[sizeof c.defaultDir - 1] = c.prompt[sizeof c.prompt - 1] = 0;
+  c.runCommand[sizeof c.runCommand - 1] = 0;
+  return read;
+}
+
 // Names the image for the core and tells what it is: a self-extracting
 // file (the marker of the DOS header), an LZH archive from its first byte,
 // or neither (said in one line).
 FileKind setSelf(const char* file) {
   resetSfxState();
   const std::string native = absoluteNative(file);
+  nativeImage = native;
   setNativeRoot(IMAGE_SLOT, native.c_str(), sfxState.selfPath);
   const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -120,15 +140,58 @@ FileKind setSelf(const char* file) {
   return KIND_NONE;
 }
 
+// The exact texts of the self-extracting file at native (its resource), or
+// nothing. Only the image in front of the archive is read; a signature does
+// not matter for reading, so its directory entry is passed over.
+std::vector<uint8_t> readExactTexts(const std::string& native, uint32_t archiveOffset) {
+  std::vector<uint8_t> image(std::min<uint32_t>(archiveOffset, 64u << 20));
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  const ssize_t got = pread(fd, image.data(), image.size(), 0);
+  close(fd);
+  if (got < 0x40) return {};
+  image.resize(static_cast<size_t>(got));
+  const uint32_t pe = image[MZ_LFANEW] | image[MZ_LFANEW + 1] << 8;
+  const size_t optional = size_t{pe} + OPTIONAL_HEADER;
+  if (optional + 2 <= image.size()) {
+    const bool plus = (image[optional] | image[optional + 1] << 8) == MAGIC_PE32_PLUS;
+    const size_t security = optional +
+                            (plus ? OH_DIRECTORY_COUNT_PE32_PLUS : OH_DIRECTORY_COUNT_PE32) + 4 +
+                            8 * DIRECTORY_SECURITY;
+    if (security + 8 <= image.size()) std::fill_n(image.begin() + security, 8, 0);
+  }
+  PeImage parsed;
+  PeResourceTree tree;
+  std::string error;
+  uint32_t ids = 0, languages = 0, entry = 0, rva = 0, size = 0;
+  size_t at = 0;
+  if (!readPeImage(image, parsed, error, true) || !tree.open(image, parsed) ||
+      !tree.find(0, EXACT_TEXTS_TYPE, ids) || !(ids & RESOURCE_SUBDIRECTORY) ||
+      !tree.find(ids & ~RESOURCE_SUBDIRECTORY, EXACT_TEXTS_ID, languages) ||
+      !(languages & RESOURCE_SUBDIRECTORY) ||
+      !tree.find(languages & ~RESOURCE_SUBDIRECTORY, 0, entry) || (entry & RESOURCE_SUBDIRECTORY) ||
+      !tree.dataEntry(entry, rva, size) || !parsed.rvaToFileOffset(rva, size, at))
+    return {};
+  return std::vector<uint8_t>(image.begin() + at, image.begin() + at + size);
+}
+
+std::vector<uint8_t> exactTexts;
+
 // The configuration of the file: the block of a self-extracting file, or
 // for a plain archive the defaults of an empty block with the archive at 0.
 bool loadFileConfig(FileKind kind, const char* tail) {
   if (kind == KIND_SFX) {
+    SfxConfig block{};
+    if (readBlock(block)) {
+      exactTexts = readExactTexts(nativeImage, block.archiveOffset);
+      posixSetProgramResource(EXACT_TEXTS_TYPE, EXACT_TEXTS_ID, exactTexts.data(),
+                              static_cast<uint32_t>(exactTexts.size()));
+    }
     if (loadConfig(tail)) return true;
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
     return false;
   }
-  SfxConfig& config = sfxState.config;
+  RunConfig& config = sfxState.config;
   std::memset(&config, 0, sizeof config);
   copyTextBounded(config.title, loadMessage(MSG_DEFAULT_TITLE), sizeof config.title);
   copyTextBounded(config.defaultDir, tail, sizeof config.defaultDir);
@@ -298,26 +361,28 @@ int commandInfo(const char* file) {
   // The block as stored: what the author wrote, before the program
   // completes it (defaults, expansion, quoting) at run time.
   SfxConfig c;
-  uint32_t got = 0;
-  FileHandle image = platformOpenRead(sfxState.selfPath);
-  const bool read = image != PLATFORM_INVALID_FILE &&
-                    platformSeek(image, CONFIG_BLOCK_OFFSET, SEEK_FROM_START) &&
-                    platformRead(image, &c, CONFIG_BLOCK_SIZE, &got) && got == CONFIG_BLOCK_SIZE;
-  if (image != PLATFORM_INVALID_FILE) platformClose(image);
-  if (!read) {
+  if (!readBlock(c)) {
     std::fputs("kasumiro: the configuration block cannot be read\n", stderr);
     return EXIT_FAILED;
   }
-  c.title[sizeof c.title - 1] = c.message[sizeof c.message - 1] = 0;
-  c.defaultDir[sizeof c.defaultDir - 1] = c.prompt[sizeof c.prompt - 1] = 0;
-  c.runCommand[sizeof c.runCommand - 1] = 0;
   // The labels are the names of the packer's options.
   std::printf("%-11s %u (0x%X)\n", "archive at", c.archiveOffset, c.archiveOffset);
-  printField("title", c.title);
-  printField("message", c.message);
-  printField("dir", c.defaultDir);
-  printField("prompt", c.prompt);
-  printField("command", c.runCommand);
+  const char* const labels[EXACT_TEXT_COUNT] = {"title", "message", "dir", "prompt", "command"};
+  const char* const fields[EXACT_TEXT_COUNT] = {c.title, c.message, c.defaultDir, c.prompt,
+                                                c.runCommand};
+  // Where the author's texts are beyond CP932, the exact ones stand beside
+  // the block's renditions.
+  const std::vector<uint8_t> exact = readExactTexts(nativeImage, c.archiveOffset);
+  ExactText texts[EXACT_TEXT_COUNT] = {};
+  const bool haveExact = !exact.empty() && parseExactTexts(exact.data(), exact.size(), texts);
+  for (int i = 0; i < EXACT_TEXT_COUNT; ++i) {
+    printField(labels[i], fields[i]);
+    static char text[65536 * 5];
+    if (haveExact && texts[i].count) {
+      const bool whole = platformTextFromUtf16(texts[i].units, texts[i].count, text, sizeof text);
+      printField(whole ? "  exact" : "  exact(!)", text);
+    }
+  }
   std::printf("%-11s %s\n", "overwrite", c.flags & FLAG_OVERWRITE ? "on" : "off");
   std::printf("%-11s %s\n", "attributes", c.flags & FLAG_RESTORE_ATTRIBUTES ? "on" : "off");
   std::printf("%-11s %s\n", "wait", c.flags & FLAG_WAIT_FOR_COMMAND ? "on" : "off");
@@ -325,8 +390,8 @@ int commandInfo(const char* file) {
   // The execution level its manifest requests, from the image in front of
   // the archive (a stub is far smaller than the bound).
   std::vector<uint8_t> stub(c.archiveOffset < (64u << 20) ? c.archiveOffset : 0);
-  image = platformOpenRead(sfxState.selfPath);
-  got = 0;
+  const FileHandle image = platformOpenRead(sfxState.selfPath);
+  uint32_t got = 0;
   const bool stubRead =
       image != PLATFORM_INVALID_FILE && !stub.empty() &&
       platformRead(image, stub.data(), static_cast<uint32_t>(stub.size()), &got) &&

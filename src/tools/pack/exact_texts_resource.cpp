@@ -1,0 +1,78 @@
+#include "tools/pack/exact_texts_resource.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/posix/text.h"
+#include "startup/exact_texts.h"
+#include "tools/pack/pack_support.h"
+
+namespace pack {
+
+namespace {
+
+// In the resource's order.
+const char* const TEXT_OPTIONS[EXACT_TEXT_COUNT] = {"--title", "--message", "--dir", "--prompt",
+                                                    "--command"};
+
+// Appends utf8 (checked) as UTF-16LE units; false when it is not UTF-8.
+bool appendUtf16(const std::string& utf8, std::vector<uint8_t>& units) {
+  std::vector<char> check(utf8.size() * 2 + 8);
+  if (!utf8ToProgramText(utf8.c_str(), check.data(), check.size())) return false;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length; ++k) c = c << 6 | (utf8[i + k] & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      const uint32_t high = 0xD800 + ((c - 0x10000) >> 10);
+      units.push_back(static_cast<uint8_t>(high));
+      units.push_back(static_cast<uint8_t>(high >> 8));
+      c = 0xDC00 + (c & 0x3FF);
+    }
+    units.push_back(static_cast<uint8_t>(c));
+    units.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool exactTextsResource(const std::vector<BlockText>& texts, std::vector<uint8_t>& data) {
+  data.clear();
+  bool needed = false;
+  for (int i = 0; i < EXACT_TEXT_COUNT; ++i) {
+    const BlockText* last = nullptr;
+    for (const BlockText& t : texts)
+      if (t.option == TEXT_OPTIONS[i]) last = &t;
+    std::vector<uint8_t> units;
+    std::string cp932;
+    // A text that CP932 holds exactly is the block's: count 0.
+    if (last && !toCp932(last->utf8, cp932)) {
+      if (last->utf8.find('\0') != std::string::npos || !appendUtf16(last->utf8, units))
+        return fail(last->option + " is not UTF-8 text");
+      if (units.size() / 2 > 0xFFFF) return fail(last->option + " is too long");
+      needed = true;
+    }
+    data.push_back(static_cast<uint8_t>(units.size() / 2));
+    data.push_back(static_cast<uint8_t>(units.size() / 2 >> 8));
+    data.insert(data.end(), units.begin(), units.end());
+  }
+  if (!needed) data.clear();
+  return true;
+}
+
+std::vector<BlockText> blockRenditions(const std::vector<BlockText>& texts) {
+  std::vector<BlockText> rendered = texts;
+  for (BlockText& t : rendered) {
+    std::string cp932;
+    if (toCp932(t.utf8, cp932)) continue;
+    // Back to UTF-8, which fillBlockTexts converts: the rendition is CP932.
+    std::vector<char> utf8(t.utf8.size() * 3 + 8);
+    if (cp932ToUtf8(cp932Rendition(t.utf8).c_str(), utf8.data(), utf8.size())) t.utf8 = utf8.data();
+  }
+  return rendered;
+}
+
+}  // namespace pack
