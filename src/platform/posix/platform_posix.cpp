@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/platform.h"
 #include "platform/posix/text.h"
@@ -68,7 +69,7 @@ struct ReadAhead {
   int fd = -1;
   uint32_t at = 0, end = 0;  // unread bytes: data[at, end)
   off_t dataStart = 0;       // the file position of data[0]
-  uint8_t data[16384];  // as much as the decoder asks for at a time
+  uint8_t data[16384];       // as much as the decoder asks for at a time
 };
 ReadAhead readAhead;
 
@@ -406,7 +407,6 @@ bool platformShortPathName(const char* path, char* buffer, uint32_t size) {
 
 bool platformSpecialFolder(int, char*, uint32_t) { return false; }
 
-
 FileTime platformCurrentFileTime() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -421,13 +421,25 @@ bool platformIsLeadByte(unsigned char byte) {
 
 bool platformHasDeviceNames() { return posixDeviceNames; }
 
+// The runner speaks Japanese where the user's locale for messages is
+// Japanese, English elsewhere: the first of LC_ALL, LC_MESSAGES and LANG
+// that is set decides, as for any POSIX program's messages.
+static bool japaneseMessages() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value[0] == 'j' && value[1] == 'a';
+  }
+  return false;
+}
+
 int platformLoadString(unsigned id, char* buffer, int size) {
   if (size <= 0) return 0;
+  const bool japanese = japaneseMessages();
   const char* text = nullptr;
   switch (id) {
-#define MESSAGE(number, name, utf8) \
-  case number:                      \
-    text = utf8;                    \
+#define MESSAGE(number, name, japaneseText, englishText) \
+  case number:                                           \
+    text = japanese ? japaneseText : englishText;        \
     break;
 #include "platform/message_texts.inc"
 #undef MESSAGE
