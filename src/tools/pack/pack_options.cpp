@@ -1,5 +1,6 @@
 #include "tools/pack/pack_options.h"
 
+#include "tools/image/author_resources.h"
 #include "tools/pack/pack_support.h"
 
 namespace pack {
@@ -29,6 +30,15 @@ const char* const PACK_HELP =
     "  --notice FILE      a text (UTF-8) shown first, with Yes and No\n"
     "  --admin            ask for administrator rights when started\n"
     "  --stub S           i686 (default), x86_64, or a stub file\n"
+    "  --language L       the dialogs and messages: ja, en, or auto (default: both,\n"
+    "                     Windows shows Japanese on a Japanese system, else English)\n"
+    "  --icon FILE.ico    the program's icon (every image of the file)\n"
+    "The version information (Properties, Details; any UTF-8 text):\n"
+    "  --product TEXT     product name\n"
+    "  --company TEXT     company name\n"
+    "  --description TEXT file description\n"
+    "  --copyright TEXT   copyright\n"
+    "  --file-version V   file and product version, A.B.C.D\n"
     "SOURCE_DATE_EPOCH, when set, is the notice's time and the latest time stored.\n";
 
 bool parseOptions(int argc, char** argv, Options& o, bool& help) {
@@ -72,6 +82,25 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
       if (m != "lh0" && m != "lh5" && m != "lh6" && m != "lh7")
         return fail("--method takes lh0, lh5, lh6 or lh7, not " + shown(m));
       o.write.method = m[2];
+    } else if (a == "--language" && hasValue) {
+      o.sfx.resources.language = argv[++i];
+      const std::string& l = o.sfx.resources.language;
+      if (l != "ja" && l != "en" && l != "auto")
+        return fail("--language takes ja, en or auto, not " + shown(l));
+      o.configGiven = true;
+    } else if (a == "--icon" && hasValue) {
+      o.sfx.resources.icon = argv[++i];
+      o.configGiven = true;
+    } else if (a == "--file-version" && hasValue) {
+      o.sfx.resources.fileVersion = argv[++i];
+      uint16_t version[4];
+      if (!parseVersionNumber(o.sfx.resources.fileVersion, version))
+        return fail("--file-version takes A.B.C.D (numbers up to 65535), not " +
+                    shown(o.sfx.resources.fileVersion));
+      o.configGiven = true;
+    } else if (versionTextOption(a, o.sfx.resources) && hasValue) {
+      *versionTextOption(a, o.sfx.resources) = argv[++i];
+      o.configGiven = true;
     } else if (isBlockTextOption(a) && hasValue) {
       o.texts.push_back({a, argv[++i]});
       o.configGiven = true;

@@ -20,7 +20,9 @@ struct Options {
   std::string notice;              // --notice FILE
   CollectSettings collect;         // -C, -L, --skip-bad-names
   WriteSettings write;             // --method, -1 ... -9
-  StubSettings sfx;                // --stub, --admin, --overwrite, --attributes
+  StubSettings sfx;                // --stub, --admin, --overwrite, --attributes, --language,
+                                   // --icon, --product, --company, --description,
+                                   // --copyright, --file-version
   std::vector<BlockText> texts;    // --title, --message, --dir, --prompt, --command
   bool quiet = false;              // -q
   bool configGiven = false;        // an option that only a self-extracting file takes

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "tools/image/pe_image.h"
+#include "tools/image/pe_layout.h"
 #include "tools/image/pe_manifest.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/pack_support.h"
@@ -73,6 +75,8 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   if (image.size() < CONFIG_BLOCK_OFFSET + CONFIG_BLOCK_SIZE || image[0] != 'M' ||
       image[1] != 'Z' || std::memcmp(image.data() + 0x24, "LHA's SFX ", 10) != 0)
     return fail(shown(stub) + " is not a Kasumiro stub");
+  // The resources first: the archive goes behind the stub as it ends up.
+  if (!editStubResources(settings.resources, stub, image)) return false;
   SfxConfig config = settings.config;
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);
@@ -80,6 +84,12 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   std::string error;
   if (settings.admin && !setManifestExecutionLevel(image, "requireAdministrator", error))
     return fail(shown(stub) + ": " + error);
+  if (changesResources(settings.resources) && !settings.admin) {
+    PeImage pe;
+    if (!readPeImage(image, pe, error)) return fail(shown(stub) + ": " + error);
+    const size_t checksum = pe.optionalHeader + OH_CHECKSUM;
+    put32(image.data() + checksum, peImageChecksum(image.data(), image.size(), checksum));
+  }
   return true;
 }
 
