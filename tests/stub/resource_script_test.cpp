@@ -207,7 +207,7 @@ void expectDialog(const ExpectedDialog& e, uint16_t language = JAPANESE) {
   EXPECT_EQ(d.cy, e.cy);
   EXPECT_EQ(d.caption, e.caption);
   EXPECT_EQ(d.points, language == JAPANESE ? 9 : 8);
-  EXPECT_EQ(d.font, language == JAPANESE ? "ＭＳ Ｐゴシック" : "MS Shell Dlg");
+  EXPECT_EQ(d.font, language == JAPANESE ? "ＭＳ Ｐゴシック" : "Tahoma");
   ASSERT_EQ(d.items.size(), e.items.size()) << e.id;
   for (size_t i = 0; i < e.items.size(); ++i) {
     const Item &got = d.items[i], &want = e.items[i];
@@ -276,7 +276,7 @@ struct EnglishTexts {
 };
 const EnglishTexts ENGLISH_TEXTS[] = {
     {"", {"Extract to &folder:", "", "", "", "&Extract", "Cancel", "&Browse...", "&Options..."}},
-    {"", {"&Yes", "Cancel", "Yes to &all", "&No", "", "", "The file exists. Overwrite it?"}},
+    {"", {"&Yes", "Cancel", "Yes to &all", "&No", "", "", "Overwrite the existing file?"}},
     {"Options",
      {"&Ignore folders", "Restore &attributes", "&Overwrite files", "&Run command", "", "OK",
       "Cancel"}},

@@ -22,6 +22,7 @@
 #include "tools/image/pe_format.h"
 #include "tools/image/pe_image.h"
 #include "tools/image/pe_layout.h"
+#include "tools/pack/stub_resources.h"
 
 namespace {
 
@@ -127,7 +128,9 @@ TEST_P(PeResourcesTest, EditedResourcesReadBackAndTheHeadersAgree) {
   setResource(edited, make(named(u"ZETA"), named(u"B"), 0x0407, 3, 2));
   setResource(edited, make(named(u"ALPHA"), 7, LANGUAGE_NEUTRAL, 17, 3));
   setResource(edited, make(named(u"ALPHA"), named(u"A"), LANGUAGE_NEUTRAL, 1, 4));
-  setResource(edited, make(RESOURCE_DIALOG, 101, LANGUAGE_ENGLISH_US, 64, 5));
+  Resource dialog = *findResource(resources_, RESOURCE_DIALOG, 101, LANGUAGE_JAPANESE);
+  dialog.language = LANGUAGE_ENGLISH_US;
+  setResource(edited, dialog);
   edited.erase(std::remove_if(edited.begin(), edited.end(),
                               [](const Resource& r) {
                                 return r.type == ResourceKey(RESOURCE_STRING) &&
@@ -239,6 +242,35 @@ TEST_P(PeResourcesTest, DamagedTreesAreRefusedOrReadWithinBounds) {
   }
   EXPECT_GT(refused, 0);
   EXPECT_GT(read, 0);
+}
+
+// What the packer adds: the exact texts as RT_RCDATA 1 in no language, one
+// face kept with --language; nothing else changes.
+TEST_P(PeResourcesTest, ThePackerAddsTheExactTextsAndKeepsOneFace) {
+  pack::ResourceSettings settings;
+  for (int i = 0; i < 777; ++i) settings.exactTexts.push_back(static_cast<uint8_t>(i * 7));
+  settings.language = "ja";
+  Bytes image = stub_;
+  ASSERT_TRUE(pack::editStubResources(settings, "stub", image));
+  std::vector<Resource> expected = resources_, got;
+  expected.erase(
+      std::remove_if(expected.begin(), expected.end(),
+                     [](const Resource& r) { return r.language == LANGUAGE_ENGLISH_US; }),
+      expected.end());
+  Resource texts;
+  texts.type = RESOURCE_RCDATA;
+  texts.name = 1;
+  texts.data = settings.exactTexts;
+  expected.push_back(texts);
+  std::string error;
+  ASSERT_TRUE(readResources(image, got, error)) << error;
+  EXPECT_TRUE(sameResources(expected, got));
+  EXPECT_LT(expected.size(), resources_.size());
+
+  // Nothing asked, nothing changed.
+  image = stub_;
+  ASSERT_TRUE(pack::editStubResources(pack::ResourceSettings(), "stub", image));
+  EXPECT_EQ(stub_, image);
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltStubs, PeResourcesTest, testing::Values("i686", "x86_64"));

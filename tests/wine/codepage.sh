@@ -43,9 +43,9 @@ cp_scenarios() {
     t_command='ｺﾏﾝﾄﾞ: ' t_select='ﾌｫﾙﾀﾞを選択してください'
     t_exists='すでにﾌｧｲﾙが存在します。上書きしますか?' t_extracting='解凍中: ' t_broken=$broken
   else
-    font="'MS Shell Dlg' 8"
+    font="Tahoma 8"
     t_label='Extract to &folder:' t_extract='&Extract' t_options='Options' t_command='Command: '
-    t_select='Select a folder' t_exists='The file exists. Overwrite it?'
+    t_select='Select a folder' t_exists='Overwrite the existing file?'
     t_extracting='Extracting: ' t_broken='Archive is damaged'
   fi
   local dir="$W\\cp-$tag\\展開先" shown="C:\\e2e/$arch/cp-$tag/展開先"
