@@ -66,7 +66,9 @@ set(KASUMIRO_IMAGE_SOURCES
   src/tools/image/file_bytes.cpp
   src/tools/image/pe_image.cpp
   src/tools/image/pe_layout.cpp
-  src/tools/image/pe_manifest.cpp)
+  src/tools/image/pe_manifest.cpp
+  src/tools/image/pe_resources.cpp
+  src/tools/image/author_resources.cpp)
 set(KASUMIRO_PACK_NAMES_SOURCES
   src/tools/pack/member_names.cpp
   src/tools/pack/pack_support.cpp
@@ -79,4 +81,5 @@ set(KASUMIRO_TOOL_SOURCES
   src/tools/pack/pack_options.cpp
   src/tools/pack/input_collector.cpp
   src/tools/pack/archive_writer.cpp
-  src/tools/pack/stub_image.cpp)
+  src/tools/pack/stub_image.cpp
+  src/tools/pack/stub_resources.cpp)

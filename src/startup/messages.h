@@ -2,7 +2,7 @@
 #pragma once
 
 enum MessageId {
-#define MESSAGE(id, name, text) name = id,
+#define MESSAGE(id, name, japanese, english) name = id,
 #include "platform/message_texts.inc"
 #undef MESSAGE
 };

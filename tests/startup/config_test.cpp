@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
@@ -167,6 +168,7 @@ TEST(QuotePathTest, QuotesOnlyUnquotedTextsWithABlank) {
 
 TEST(MessageTest, TextsAreShiftJisBytes) {
   // Independent of the table: bytes as code page 932 has them.
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   EXPECT_STREQ(loadMessage(MSG_READ_ERROR), "\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\xB4\xD7\xB0");
   EXPECT_STREQ(loadMessage(MSG_ARCHIVE_BROKEN),
                "\x8F\x91\x8C\xC9\x82\xAA\x89\xF3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB7");
@@ -176,7 +178,33 @@ TEST(MessageTest, TextsAreShiftJisBytes) {
   EXPECT_STREQ(loadMessage(6), "");
 }
 
+// The native loader speaks English unless the locale for messages is
+// Japanese (the first of LC_ALL, LC_MESSAGES, LANG that is set decides).
+TEST(MessageTest, EnglishUnlessTheLocaleIsJapanese) {
+  const struct {
+    const char *all, *messages, *lang;
+    bool japanese;
+  } cases[] = {
+      {nullptr, nullptr, nullptr, false},        {nullptr, nullptr, "ja_JP.UTF-8", true},
+      {nullptr, nullptr, "de_DE.UTF-8", false},  {nullptr, "ja_JP.eucJP", "C", true},
+      {nullptr, "en_US.UTF-8", "ja_JP", false},  {"C", nullptr, "ja_JP.UTF-8", false},
+      {"ja_JP.UTF-8", "C", "en_US.UTF-8", true}, {"", "", "ja", true},
+  };
+  for (const auto& c : cases) {
+    for (auto [name, value] : {std::pair{"LC_ALL", c.all}, std::pair{"LC_MESSAGES", c.messages},
+                               std::pair{"LANG", c.lang}})
+      value ? setenv(name, value, 1) : unsetenv(name);
+    EXPECT_STREQ(loadMessage(MSG_ARCHIVE_BROKEN),
+                 c.japanese ? cp932("書庫が壊れています").c_str() : "Archive is damaged")
+        << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
+        << (c.lang ? c.lang : "-");
+    EXPECT_STREQ(loadMessage(MSG_DEFAULT_TITLE), "Kasumiro  Ver 1.9.9.0");
+  }
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
+}
+
 TEST(MessageTest, OneSharedBufferHoldsTheLastText) {
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   const char* first = loadMessage(MSG_EXTRACTING);
   const char* second = loadMessage(MSG_CHECKING);
   EXPECT_EQ(first, second);
@@ -184,6 +212,7 @@ TEST(MessageTest, OneSharedBufferHoldsTheLastText) {
 }
 
 TEST(MessageTest, FileErrorBoxQuotesThePathUnderTheTitle) {
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   resetSfxState();
   scriptedHost.reset();
   std::strcpy(sfxState.config.title, "Title");

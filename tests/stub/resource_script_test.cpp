@@ -1,6 +1,7 @@
 // The stub's resource script, compiled with the cross toolchain's windres and
-// read back: every dialog's style, rectangle, ids, classes, texts and font,
-// the string table against the message table, and the icon group.
+// read back: every dialog's style, rectangle, ids, classes, texts and font in
+// Japanese and in English, both string tables against the message table, and
+// the icon group.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -138,7 +139,7 @@ Dialog parseDialog(const std::vector<uint8_t>& data) {
 }
 
 class ResourceScriptTest : public ::testing::Test {
- protected:
+ public:
   static void SetUpTestSuite() {
     const std::string windres = "x86_64-w64-mingw32-windres";
     if (std::system(("command -v " + windres + " >/dev/null 2>&1").c_str()) != 0) return;
@@ -175,9 +176,9 @@ class ResourceScriptTest : public ::testing::Test {
   void SetUp() override {
     if (resources->empty()) GTEST_SKIP() << "the MinGW-w64 windres is not installed";
   }
-  static const Resource* find(uint32_t type, uint32_t name) {
+  static const Resource* find(uint32_t type, uint32_t name, uint16_t language) {
     for (const auto& r : *resources)
-      if (r.type == type && r.name == name) return &r;
+      if (r.type == type && r.name == name && r.language == language) return &r;
     return nullptr;
   }
   static std::vector<Resource>* resources;
@@ -186,7 +187,7 @@ class ResourceScriptTest : public ::testing::Test {
 std::vector<Resource>* ResourceScriptTest::resources = new std::vector<Resource>();
 
 constexpr uint32_t RT_ICON_GROUP = 14, RT_DIALOG_TYPE = 5, RT_STRING_TYPE = 6;
-constexpr uint16_t JAPANESE = 0x0411;
+constexpr uint16_t JAPANESE = 0x0411, ENGLISH = 0x0409;
 
 struct ExpectedDialog {
   uint32_t id;
@@ -195,9 +196,9 @@ struct ExpectedDialog {
   std::vector<Item> items;
 };
 
-void expectDialog(const ExpectedDialog& e, const Resource* res) {
+void expectDialog(const ExpectedDialog& e, uint16_t language = JAPANESE) {
+  const Resource* res = ResourceScriptTest::find(RT_DIALOG_TYPE, e.id, language);
   ASSERT_NE(res, nullptr) << "dialog " << e.id;
-  EXPECT_EQ(res->language, JAPANESE);
   Dialog d = parseDialog(res->data);
   EXPECT_EQ(d.style, 0x80C800C0u) << e.id;
   EXPECT_EQ(d.x, e.x);
@@ -205,8 +206,8 @@ void expectDialog(const ExpectedDialog& e, const Resource* res) {
   EXPECT_EQ(d.cx, e.cx);
   EXPECT_EQ(d.cy, e.cy);
   EXPECT_EQ(d.caption, e.caption);
-  EXPECT_EQ(d.points, 9);
-  EXPECT_EQ(d.font, "ＭＳ Ｐゴシック");
+  EXPECT_EQ(d.points, language == JAPANESE ? 9 : 8);
+  EXPECT_EQ(d.font, language == JAPANESE ? "ＭＳ Ｐゴシック" : "Tahoma");
   ASSERT_EQ(d.items.size(), e.items.size()) << e.id;
   for (size_t i = 0; i < e.items.size(); ++i) {
     const Item &got = d.items[i], &want = e.items[i];
@@ -224,85 +225,117 @@ void expectDialog(const ExpectedDialog& e, const Resource* res) {
   }
 }
 
+// The Japanese dialogs as they have always been.
+const ExpectedDialog JAPANESE_DIALOGS[] = {
+    {101,
+     0,
+     0,
+     231,
+     81,
+     "",
+     {{0x50020000, 10, 12, 150, 8, 1002, "STATIC", "解凍先ﾌｫﾙﾀﾞ/ﾃﾞｨﾚｸﾄﾘ(&F):"},
+      {0x50810480, 10, 23, 155, 14, 1001, "EDIT", ""},
+      {0x50020000, 10, 42, 155, 16, 1003, "STATIC", ""},
+      {0x50800000, 10, 62, 155, 11, 1000, "msctls_progress32", ""},
+      {0x50010001, 174, 6, 50, 14, 1, "BUTTON", "解凍(&E)"},
+      {0x50010000, 174, 24, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"},
+      {0x50010000, 174, 42, 50, 14, 1004, "BUTTON", "参照(&B)..."},
+      {0x50010000, 174, 60, 50, 14, 1005, "BUTTON", "ｵﾌﾟｼｮﾝ(&O)..."}}},
+    {104,
+     0,
+     0,
+     254,
+     69,
+     "",
+     {{0x50010001, 7, 48, 50, 14, 6, "BUTTON", "はい(&Y)"},
+      {0x50010000, 197, 48, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"},
+      {0x50010000, 67, 48, 60, 14, 1004, "BUTTON", "すべて上書き(&A)"},
+      {0x50010000, 137, 48, 50, 14, 7, "BUTTON", "いいえ(&N)"},
+      {0x5002008C, 47, 7, 200, 8, 1003, "STATIC", ""},
+      {0x50000003, 7, 7, 20, 20, 1002, "STATIC", ""},
+      {0x50020000, 47, 27, 200, 8, -1, "STATIC", "すでにﾌｧｲﾙが存在します。上書きしますか?"}}},
+    {105,
+     24,
+     24,
+     187,
+     89,
+     "ｵﾌﾟｼｮﾝ",
+     {{0x50010003, 10, 10, 90, 10, 1008, "BUTTON", "ﾌｫﾙﾀﾞ展開の抑制(&X)"},
+      {0x50010003, 10, 26, 90, 10, 1005, "BUTTON", "ﾌｧｲﾙ属性の復元(&A)"},
+      {0x50010003, 10, 42, 90, 10, 1006, "BUTTON", "同名ﾌｧｲﾙの上書き(&W)"},
+      {0x50010003, 10, 58, 90, 10, 1007, "BUTTON", "自動実行(&R)"},
+      {0x5002008C, 21, 72, 159, 8, 1002, "STATIC", ""},
+      {0x50010001, 130, 7, 50, 14, 1, "BUTTON", "OK"},
+      {0x50010000, 130, 24, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"}}},
+};
+
+// The English texts of the same controls, in the same order, and the caption.
+struct EnglishTexts {
+  const char* caption;
+  std::vector<std::string> texts;
+};
+const EnglishTexts ENGLISH_TEXTS[] = {
+    {"", {"Extract to &folder:", "", "", "", "&Extract", "Cancel", "&Browse...", "&Options..."}},
+    {"", {"&Yes", "Cancel", "Yes to &all", "&No", "", "", "Overwrite the existing file?"}},
+    {"Options",
+     {"&Ignore folders", "Restore &attributes", "&Overwrite files", "&Run command", "", "OK",
+      "Cancel"}},
+};
+
 }  // namespace
 
-TEST_F(ResourceScriptTest, MainDialog) {
-  expectDialog({101,
-                0,
-                0,
-                231,
-                81,
-                "",
-                {{0x50020000, 10, 12, 150, 8, 1002, "STATIC", "解凍先ﾌｫﾙﾀﾞ/ﾃﾞｨﾚｸﾄﾘ(&F):"},
-                 {0x50810480, 10, 23, 155, 14, 1001, "EDIT", ""},
-                 {0x50020000, 10, 42, 155, 16, 1003, "STATIC", ""},
-                 {0x50800000, 10, 62, 155, 11, 1000, "msctls_progress32", ""},
-                 {0x50010001, 174, 6, 50, 14, 1, "BUTTON", "解凍(&E)"},
-                 {0x50010000, 174, 24, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"},
-                 {0x50010000, 174, 42, 50, 14, 1004, "BUTTON", "参照(&B)..."},
-                 {0x50010000, 174, 60, 50, 14, 1005, "BUTTON", "ｵﾌﾟｼｮﾝ(&O)..."}}},
-               find(RT_DIALOG_TYPE, 101));
+TEST_F(ResourceScriptTest, JapaneseDialogs) {
+  for (const ExpectedDialog& e : JAPANESE_DIALOGS) expectDialog(e);
 }
 
-TEST_F(ResourceScriptTest, OverwriteDialog) {
-  expectDialog(
-      {104,
-       0,
-       0,
-       254,
-       69,
-       "",
-       {{0x50010001, 7, 48, 50, 14, 6, "BUTTON", "はい(&Y)"},
-        {0x50010000, 197, 48, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"},
-        {0x50010000, 67, 48, 60, 14, 1004, "BUTTON", "すべて上書き(&A)"},
-        {0x50010000, 137, 48, 50, 14, 7, "BUTTON", "いいえ(&N)"},
-        {0x5002008C, 47, 7, 200, 8, 1003, "STATIC", ""},
-        {0x50000003, 7, 7, 20, 20, 1002, "STATIC", ""},
-        {0x50020000, 47, 27, 200, 8, -1, "STATIC", "すでにﾌｧｲﾙが存在します。上書きしますか?"}}},
-      find(RT_DIALOG_TYPE, 104));
+// The same templates but for the texts and the font: nothing else may differ
+// between the two faces.
+TEST_F(ResourceScriptTest, EnglishDialogsAreTheJapaneseOnesWithEnglishTexts) {
+  for (size_t i = 0; i < std::size(JAPANESE_DIALOGS); ++i) {
+    ExpectedDialog e = JAPANESE_DIALOGS[i];
+    e.caption = ENGLISH_TEXTS[i].caption;
+    ASSERT_EQ(e.items.size(), ENGLISH_TEXTS[i].texts.size());
+    for (size_t k = 0; k < e.items.size(); ++k) e.items[k].text = ENGLISH_TEXTS[i].texts[k];
+    expectDialog(e, ENGLISH);
+  }
 }
 
-TEST_F(ResourceScriptTest, OptionsDialog) {
-  expectDialog({105,
-                24,
-                24,
-                187,
-                89,
-                "ｵﾌﾟｼｮﾝ",
-                {{0x50010003, 10, 10, 90, 10, 1008, "BUTTON", "ﾌｫﾙﾀﾞ展開の抑制(&X)"},
-                 {0x50010003, 10, 26, 90, 10, 1005, "BUTTON", "ﾌｧｲﾙ属性の復元(&A)"},
-                 {0x50010003, 10, 42, 90, 10, 1006, "BUTTON", "同名ﾌｧｲﾙの上書き(&W)"},
-                 {0x50010003, 10, 58, 90, 10, 1007, "BUTTON", "自動実行(&R)"},
-                 {0x5002008C, 21, 72, 159, 8, 1002, "STATIC", ""},
-                 {0x50010001, 130, 7, 50, 14, 1, "BUTTON", "OK"},
-                 {0x50010000, 130, 24, 50, 14, 2, "BUTTON", "ｷｬﾝｾﾙ"}}},
-               find(RT_DIALOG_TYPE, 105));
-}
-
-TEST_F(ResourceScriptTest, StringTableHoldsExactlyTheMessageTexts) {
-  std::map<int, std::string> expected = {
-#define MESSAGE(id, name, text) {id, text},
+TEST_F(ResourceScriptTest, StringTablesHoldExactlyTheMessageTexts) {
+  std::map<int, std::string> expected[2] = {{
+#define MESSAGE(id, name, japanese, english) {id, japanese},
 #include "platform/message_texts.inc"
 #undef MESSAGE
-  };
-  std::map<int, std::string> found;
+                                            },
+                                            {
+#define MESSAGE(id, name, japanese, english) {id, english},
+#include "platform/message_texts.inc"
+#undef MESSAGE
+                                            }};
+  std::map<int, std::string> found[2];
   for (const auto& res : *resources) {
     if (res.type != RT_STRING_TYPE) continue;
-    EXPECT_EQ(res.language, JAPANESE);
+    ASSERT_TRUE(res.language == JAPANESE || res.language == ENGLISH) << res.language;
     Reader r{res.data, 0};
     for (int i = 0; i < 16; ++i) {
       std::u16string text;
       for (int n = r.u16(); n > 0; --n) text += static_cast<char16_t>(r.u16());
-      if (!text.empty()) found[static_cast<int>((res.name - 1) * 16 + i)] = utf8(text);
+      if (!text.empty())
+        found[res.language == ENGLISH][static_cast<int>((res.name - 1) * 16 + i)] = utf8(text);
     }
   }
-  EXPECT_EQ(found, expected);
-  EXPECT_EQ(found.count(1) + found.count(6), 0u);
-  EXPECT_EQ(found.at(7), "Kasumiro  Ver 1.9.9.0");
+  for (int english = 0; english < 2; ++english) {
+    EXPECT_EQ(found[english], expected[english]);
+    EXPECT_EQ(found[english].count(1) + found[english].count(6), 0u);
+    EXPECT_EQ(found[english].at(7), "Kasumiro  Ver 1.9.9.0");
+  }
+  // The English texts read the same in every code page (tabs and line
+  // breaks lay out the list of switches).
+  for (const auto& [id, text] : expected[1])
+    for (char c : text) EXPECT_TRUE((c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n') << id;
 }
 
 TEST_F(ResourceScriptTest, IconGroupHasA32And16PixelSixteenColourImage) {
-  const Resource* group = find(RT_ICON_GROUP, 103);
+  const Resource* group = find(RT_ICON_GROUP, 103, JAPANESE);
   ASSERT_NE(group, nullptr);
   Reader r{group->data, 0};
   EXPECT_EQ(r.u16(), 0);
@@ -323,7 +356,7 @@ TEST_F(ResourceScriptTest, IconGroupHasA32And16PixelSixteenColourImage) {
 }
 
 TEST_F(ResourceScriptTest, ManifestIsTheOneTheLoaderLooksFor) {
-  const Resource* manifest = find(24, 1);  // RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID
+  const Resource* manifest = find(24, 1, 0);  // RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID
   ASSERT_NE(manifest, nullptr);
   EXPECT_EQ(manifest->language, 0);  // neutral
   std::ifstream in(std::string(KASUMIRO_SOURCE_DIR) + "/src/stub/kasumiro.manifest",

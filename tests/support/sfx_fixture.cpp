@@ -28,6 +28,8 @@ void SfxTest::SetUp() {
   imagePath = path("image.exe");
   resetSfxState();
   scriptedHost.reset();
+  // The texts as a Japanese system shows them (the tests compare some).
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   posixLastCommand = PosixCommandRecord();
   posixHeldFiles[0] = 0;
   posixRunCommands = false;

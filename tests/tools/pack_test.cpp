@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -250,8 +251,16 @@ TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
     std::string options, message;
   } refused[] = {
       {"--title " + std::string(51, 't'), "--title is 51 bytes in CP932; at most 50 fit"},
-      {"--message 'é'", "--message holds a character that CP932 cannot represent"},
-      {"--prompt '😀'", "--prompt holds a character that CP932 cannot represent"},
+      // Beyond CP932: a rendition in the block, which must fit as well.
+      {"--message 'é'", ""},
+      {"--prompt '😀'", ""},
+      {"--title " +
+           [] {
+             std::string t;
+             for (int i = 0; i < 51; ++i) t += "😀";
+             return t;
+           }(),
+       "--title is 51 bytes in CP932; at most 50 fit"},
       {"--dir " + std::string(128, 'd') + "表", ""},  // 130 bytes: fits
   };
   for (const auto& r : refused) {
@@ -349,6 +358,92 @@ TEST_F(PackTest, AnOutputThatIsNotARegularFileIsRefused) {
   EXPECT_EQ(slurp(dir / "target.exe"), "target");
   EXPECT_FALSE(fs::exists(dir / "missing.lzh"));
   EXPECT_EQ(run("ls -A | grep -c kasumiro").out, "0\n");  // no temporary file left
+}
+
+// The author's face and identity in the finished file, read back by windres
+// as Windows would find them; the archive behind still extracts.
+TEST_F(PackTest, LanguageIconAndVersionAreInTheFinishedFile) {
+  if (run("command -v x86_64-w64-mingw32-windres >/dev/null").status != 0)
+    GTEST_SKIP() << "windres is not installed";
+  spit(dir / "a.txt", "a");
+  // An icon of a 16-pixel bitmap and a 256-pixel PNG image.
+  std::string icon("\0\0\1\0\2\0", 6);
+  std::string bitmap(40 + 16 * 16 * 4 + 16 * 4, '\x11');
+  bitmap.replace(0, 16, std::string("\x28\0\0\0\x10\0\0\0\x20\0\0\0\1\0\x20\0", 16));
+  std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\1\0\0\0\1\0\x08\x06\0\0\0", 29);
+  png += std::string(64, '\x22');
+  auto entry = [](char size, const std::string& image, uint32_t offset) {
+    std::string e{size, size, 0, 0, 1, 0, 32, 0};
+    for (uint32_t v : {static_cast<uint32_t>(image.size()), offset})
+      for (int i = 0; i < 4; ++i) e += static_cast<char>(v >> (8 * i));
+    return e;
+  };
+  icon += entry(16, bitmap, 38) + entry(0, png, static_cast<uint32_t>(38 + bitmap.size()));
+  spit(dir / "author.ico", icon + bitmap + png);
+  const std::string identity =
+      "--icon author.ico --product 'Ärger Tool' --company 'Käse GmbH' --file-version 1.2.3.40 "
+      "--description 'Setup für alle' --copyright '© 2024 中文' ";
+  for (const char* stub : {"i686", "x86_64"}) {
+    SCOPED_TRACE(stub);
+    for (const char* language : {"auto", "en", "ja"}) {
+      SCOPED_TRACE(language);
+      fs::remove_all(dir / "out");
+      const RunResult pack = kasumiro("a --stub " + std::string(stub) + " --language " + language +
+                                      " " + identity + "setup.exe a.txt");
+      if (pack.status != 0 && pack.err.find("built without") != std::string::npos)
+        GTEST_SKIP() << pack.err;
+      ASSERT_EQ(pack.status, 0) << pack.err;
+      EXPECT_EQ(kasumiro("x setup.exe out").status, 0);
+      EXPECT_EQ(slurp(dir / "out" / "a.txt"), "a");
+      const RunResult rc = run("x86_64-w64-mingw32-windres -i setup.exe -O rc");
+      ASSERT_EQ(rc.status, 0) << rc.err;
+      // The dialogs and string tables by language (windres names a language
+      // where it changes).
+      const std::string& o = rc.out;
+      std::set<std::string> faces;
+      std::string current = "LANGUAGE 0, 0";
+      for (size_t at = 0, end; at < o.size(); at = end + 1) {
+        end = std::min(o.find('\n', at), o.size());
+        const std::string line = o.substr(at, end - at);
+        if (line.rfind("LANGUAGE ", 0) == 0) current = line;
+        if (line.rfind("101 DIALOG", 0) == 0 || line == "STRINGTABLE")
+          faces.insert(current + " " + line.substr(0, line.find(" 0, 0")));
+      }
+      const bool english = std::string(language) != "ja", japanese = std::string(language) != "en";
+      std::set<std::string> expected;
+      if (english) expected.insert({"LANGUAGE 9, 1 101 DIALOG", "LANGUAGE 9, 1 STRINGTABLE"});
+      if (japanese) expected.insert({"LANGUAGE 17, 1 101 DIALOG", "LANGUAGE 17, 1 STRINGTABLE"});
+      EXPECT_EQ(faces, expected);
+      EXPECT_EQ(english, o.find("\"Extract to &folder:\"") != std::string::npos);
+      for (const char* text :
+           {"FILEVERSION 1, 2, 3, 40", "PRODUCTVERSION 1, 2, 3, 40", "BLOCK \"000004B0\"",
+            "VALUE \"ProductName\", L\"\\304rger Tool\"", "VALUE \"FileVersion\", \"1.2.3.40\"",
+            "VALUE \"Translation\", 0x0, 1200", "103 14 /* RT_GROUP_ICON */", "1 3 /* RT_ICON */",
+            "2 3 /* RT_ICON */", "\"\\020\\020\\000\\000\", 1, 32",
+            "\"\\000\\000\\000\\000\", 1, 32"})
+        EXPECT_NE(o.find(text), std::string::npos) << text << "\n" << o;
+      EXPECT_EQ(o.find("3 RT_ICON"), std::string::npos) << "an image of the old icon is left";
+    }
+  }
+
+  const struct {
+    std::string options, message;
+  } refused[] = {
+      {"--language de", "--language takes ja, en or auto, not de"},
+      {"--file-version 1.2.3.70000",
+       "--file-version takes A.B.C.D (numbers up to 65535), not 1.2.3.70000"},
+      {"--icon a.txt", "a.txt is not a usable icon file: no icon file header"},
+      {"--icon missing.ico", "cannot open the icon missing.ico: No such file or directory"},
+      {"--product 'bad \xff'", "the version information: ProductName is not UTF-8 text"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.options);
+    fs::remove(dir / "x.exe");
+    const RunResult result = kasumiro("a " + r.options + " x.exe a.txt");
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(result.err, "kasumiro: " + r.message + "\n");
+    EXPECT_FALSE(fs::exists(dir / "x.exe"));
+  }
 }
 
 TEST_F(PackTest, BadNamesAndLinksAreNeverSilentlyChanged) {
@@ -558,8 +653,8 @@ TEST_F(PackTest, WhatWouldLoseDataOrMakeABrokenFileIsRefused) {
   testkit::Member badCrc = plain();
   badCrc.dataCrc = 0x1234;
   testkit::Member longName = plain();
-  longName.dir = std::string(128, 'd');
-  longName.name = std::string(131, 'f');
+  longName.dir = std::string(600, 'd');  // 1,201 bytes: more than any reader holds
+  longName.name = std::string(600, 'f');
   testkit::Member unknownMethod = plain();
   unknownMethod.method = 'x';
   std::vector<uint8_t> noEnd = testkit::buildArchive({plain()});
@@ -707,15 +802,26 @@ TEST_F(PackTest, TheFinishedFileIsSignedLastAndASignedStubIsRefused) {
   ASSERT_EQ(extract.status, 0) << extract.err;
   EXPECT_EQ(slurp(dir / "out" / "a.txt"), "signed and sealed");
 
-  const RunResult refused = kasumiro("a --stub signed.exe again.exe a.txt");
+  // The stub alone, signed, is refused; unsigned again, it is a stub like
+  // any other.
+  const std::string whole = slurp(dir / "setup.exe");
+  uint32_t stubLength = 0;
+  std::memcpy(&stubLength, whole.data() + 512, 4);
+  spit(dir / "stub.exe", whole.substr(0, stubLength));
+  ASSERT_EQ(run("osslsigncode sign -certs cert.pem -key key.pem -n Kasumiro -in stub.exe -out "
+                "signed-stub.exe")
+                .status,
+            0);
+  const RunResult refused = kasumiro("a --stub signed-stub.exe again.exe a.txt");
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err,
-            "kasumiro: signed.exe is signed, and no signature survives the block and the archive "
-            "written into it: use the stub unsigned and sign the finished file\n");
+            "kasumiro: signed-stub.exe is signed, and no signature survives the block and the "
+            "archive written into it: use the stub unsigned and sign the finished file\n");
   EXPECT_FALSE(fs::exists(dir / "again.exe"));
-  // Unsigned again, it is a stub like any other.
-  ASSERT_EQ(run("osslsigncode remove-signature -in signed.exe -out unsigned.exe").status, 0);
-  EXPECT_EQ(kasumiro("a --stub unsigned.exe again.exe a.txt").status, 0);
+  ASSERT_EQ(run("osslsigncode remove-signature -in signed-stub.exe -out unsigned.exe").status, 0);
+  const RunResult again = kasumiro("a --stub unsigned.exe again.exe a.txt");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(kasumiro("t again.exe").status, 0);
 }
 
 }  // namespace

@@ -51,12 +51,16 @@ class RunnerTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(scratch); }
 
-  // Runs the runner in scratch/work; stdin is /dev/null unless given.
+  // Runs the runner in scratch/work; stdin is /dev/null unless given. Its
+  // messages are Japanese (the tests compare them), unless locale says
+  // otherwise: "VARIABLE=value ..." set for the runner alone.
   RunResult runner(const std::string& arguments, const std::string& stdinRedirect = "</dev/null") {
-    return testkit::runShell("cd " + quote((scratch / "work").string()) + " && " +
-                                 quote(KASUMIRO_RUNNER) + " " + arguments + " " + stdinRedirect,
+    return testkit::runShell("cd " + quote((scratch / "work").string()) + " && env -u LC_ALL -u " +
+                                 "LC_MESSAGES -u LANG " + locale + " " + quote(KASUMIRO_RUNNER) +
+                                 " " + arguments + " " + stdinRedirect,
                              scratch.string());
   }
+  std::string locale = "LC_ALL=ja_JP.UTF-8";
 
   fs::path writeImage(const std::vector<uint8_t>& archive, const fs::path& where,
                       const std::string& configuredDir = "", uint32_t flags = 0) {
@@ -170,6 +174,36 @@ TEST_F(RunnerTest, ListTestAndExtractSeeTheSameMembers) {
     if (!c.intact) {
       EXPECT_NE(list.err.find("書庫が壊れています"), std::string::npos) << list.err;
     }
+  }
+}
+
+// The messages of the program are English unless the locale for messages is
+// Japanese: the first of LC_ALL, LC_MESSAGES and LANG that is set decides.
+TEST_F(RunnerTest, MessagesAreJapaneseOnlyInAJapaneseLocale) {
+  const struct {
+    const char* locale;
+    bool japanese;
+  } cases[] = {
+      {"", false},
+      {"LANG=ja_JP.UTF-8", true},
+      {"LANG=ja", true},
+      {"LANG=de_DE.UTF-8", false},
+      {"LANG=C.UTF-8 LC_MESSAGES=ja_JP.eucJP", true},
+      {"LANG=ja_JP.UTF-8 LC_MESSAGES=en_US.UTF-8", false},
+      {"LANG=ja_JP.UTF-8 LC_ALL=C", false},
+      {"LANG=en_US.UTF-8 LC_ALL=ja_JP.UTF-8", true},
+      {"LANG=ja_JP.UTF-8 LC_ALL=", true},  // set but empty: the next one decides
+  };
+  std::vector<uint8_t> archive = buildArchive({fileMember("a.txt", bytesOf("hello"))});
+  archive.resize(archive.size() - 8);
+  writeImage(archive, scratch / "work" / "broken.exe");
+  for (const auto& c : cases) {
+    locale = c.locale;
+    const RunResult list = runner("l broken.exe");
+    EXPECT_EQ(list.status, 1) << c.locale;
+    EXPECT_NE(list.err.find(c.japanese ? "書庫が壊れています" : "Archive is damaged"),
+              std::string::npos)
+        << c.locale << ": " << list.err;
   }
 }
 

@@ -12,7 +12,9 @@
 # driver checks the code page it got; the started command reports its own.
 
 # Japanese everywhere: the notice, the title, the prompt, a destination,
-# member names (ソ has 0x5C as its second byte), the command's argument.
+# member names (ソ has 0x5C as its second byte), the command's argument. The
+# program's own texts follow the user's language: Japanese in ja_JP, English
+# (the fallback of every other language) in en_US and de_DE.
 cp_tree=$S/cp-tree
 mkdir -p "$cp_tree/ソフト"
 printf 'table 表\r\n' >"$cp_tree/表.txt"
@@ -31,6 +33,18 @@ cp_scenarios() {
     bad "the locale $locale is not generated (scripts/setup does it)"
     finish
     return
+  fi
+  local t_label t_extract t_options t_command t_select t_exists t_extracting t_broken font
+  if [ "$tag" = ja_JP ]; then
+    font="'ＭＳ Ｐゴシック' 9"
+    t_label='解凍先ﾌｫﾙﾀﾞ/ﾃﾞｨﾚｸﾄﾘ(&F):' t_extract='解凍(&E)' t_options='ｵﾌﾟｼｮﾝ'
+    t_command='ｺﾏﾝﾄﾞ: ' t_select='ﾌｫﾙﾀﾞを選択してください'
+    t_exists='すでにﾌｧｲﾙが存在します。上書きしますか?' t_extracting='解凍中: ' t_broken=$broken
+  else
+    font="Tahoma 8"
+    t_label='Extract to &folder:' t_extract='&Extract' t_options='Options' t_command='Command: '
+    t_select='Select a folder' t_exists='Overwrite the existing file?'
+    t_extracting='Extracting: ' t_broken='Archive is damaged'
   fi
   local dir="$W\\cp-$tag\\展開先" shown="C:\\e2e/$arch/cp-$tag/展開先"
   local command='"%ExtractDir%\kasumiro-record-args.exe" 引数 "beta gamma"'
@@ -52,19 +66,22 @@ click notice 6
 gone notice
 wait main class=#32770 owner=none caption='$title'
 text main 1001 '$dir'
-text main 1002 '解凍先ﾌｫﾙﾀﾞ/ﾃﾞｨﾚｸﾄﾘ(&F):'
+text main 1002 '$t_label'
 text main 1003 '$prompt'
-text main 1 '解凍(&E)'
+text main 1 '$t_extract'
+fits main $font 1002 1 2 1004 1005
 shot main '$B\\cp-$tag-main.bmp'
 click main 1005
-wait options class=#32770 owner=main caption='ｵﾌﾟｼｮﾝ'
-text options 1002 'ｺﾏﾝﾄﾞ: $command'
+wait options class=#32770 owner=main caption='$t_options'
+text options 1002 '$t_command$command'
+fits options $font 1008 1005 1006 1007 1 2
+shot options '$B\\cp-$tag-options.bmp'
 click options 2
 gone options
 settext main 1001 'C:\\既存'
 click main 1004
 wait browser class=#32770 owner=main
-hastext browser 'ﾌｫﾙﾀﾞを選択してください'
+hastext browser '$t_select'
 click browser 1
 gone browser
 text main 1001 'C:\\既存'
@@ -72,14 +89,15 @@ settext main 1001 '$dir'
 click main 1
 wait question class=#32770 owner=main caption='$title'
 text question 1003 '$shown/表.txt'
-contains question 65535 'すでにﾌｧｲﾙが存在します。上書きしますか?'
-text main 1003 '解凍中: 表.txt'
+contains question 65535 '$t_exists'
+fits question $font 6 2 1004 7 65535
+text main 1003 '${t_extracting}表.txt'
 shot question '$B\\cp-$tag-overwrite.bmp'
 click question 6
 exit 1
 waitfile $W\\cp-$tag-record.txt
 EOF
-  shots "cp-$tag-notice" "cp-$tag-main" "cp-$tag-overwrite"
+  shots "cp-$tag-notice" "cp-$tag-main" "cp-$tag-options" "cp-$tag-overwrite"
   local out="$L/cp-$tag/展開先"
   same_file "$cp_tree/表.txt" "$out/表.txt"
   same_time "$cp_tree/表.txt" "$out/表.txt"
@@ -107,7 +125,7 @@ start $W\\cp-$tag-damaged.exe
 wait main class=#32770 owner=none caption='壊れた書庫'
 click main 1
 wait error class=#32770 owner=main caption='壊れた書庫'
-text error 65535 '"$shown-2/壊れた.txt" $broken'
+text error 65535 '"$shown-2/壊れた.txt" $t_broken'
 shot error '$B\\cp-$tag-error.bmp'
 click error 1
 exit 2
@@ -138,3 +156,37 @@ exit 1
 EOF
 same_file "$cp_tree/ソフト/表示.txt" "$L/cp-short/ソフト/表示.txt"
 finish
+
+# The author's face and identity: one language fixed whatever the user's
+# (English on a Japanese system, Japanese on a German one), an icon of every
+# size (the 256-pixel one PNG-compressed) and version information, written
+# into the stub's re-laid resource section; the program runs as before.
+convert -size 256x256 xc:'#3060C0' -define icon:auto-resize=256,48,32,16 "$S/author.ico"
+sfx "$L/cp-author-en.exe" "$S/cp.lzh" --dir "$W\\cp-author-en" --language en \
+  --icon "$S/author.ico" --product 'Ärger Tool' --company 'Käse GmbH' --file-version 1.2.3.4 \
+  --description 'Setup für alle' --copyright '© 2024 中文'
+sfx "$L/cp-author-ja.exe" "$S/cp.lzh" --dir "$W\\cp-author-ja" --language ja
+for face in en ja; do
+  if [ $face = en ]; then
+    locale=ja_JP.UTF-8 acp=932 label='Extract to &folder:'
+  else
+    locale=de_DE.UTF-8 acp=1252 label='解凍先ﾌｫﾙﾀﾞ/ﾃﾞｨﾚｸﾄﾘ(&F):'
+  fi
+  locale -a 2>/dev/null | grep -qix "${locale%.UTF-8}.utf-\?8" || continue
+  begin "$arch: $locale: --language $face"
+  LC_ALL=$locale LANG=$locale drive "cp-author-$face" <<EOF
+acp $acp
+start $W\\cp-author-$face.exe
+wait notice class=#32770 owner=none
+click notice 6
+gone notice
+wait main class=#32770 owner=none
+text main 1002 '$label'
+shot main '$B\\cp-author-$face.bmp'
+click main 1
+exit 1
+EOF
+  shots "cp-author-$face"
+  same_file "$cp_tree/表.txt" "$L/cp-author-$face/表.txt"
+  finish
+done

@@ -37,6 +37,11 @@
 //                                    on the way
 //   held PATH yes|no                 PATH can (not) be deleted or renamed by
 //                                    another program (a rename is undone)
+//   fits NAME FONT POINTS ID...      each control's text, drawn in the font
+//                                    that the dialog's template names, fits
+//                                    the control (a button's text within its
+//                                    margins or beside its check box; a
+//                                    label's in its lines)
 //   waitfile PATH [timeout=S]        wait until PATH exists
 //   noprocess EXE [timeout=S]        wait until no process runs image EXE
 //   acp CODEPAGE                     the driver's ANSI code page (which the
@@ -406,6 +411,41 @@ void rebaseImage(const std::wstring& in, const std::wstring& out, unsigned long 
   std::fclose(f);
 }
 
+// The space a control's text needs in font, against what the control has;
+// empty when it fits, else what does not.
+std::string overflow(HWND w, HFONT font) {
+  wchar_t text[512];
+  const int n = GetWindowTextW(w, text, 512);
+  wchar_t name[64];
+  GetClassNameW(w, name, 64);
+  const LONG style = GetWindowLongW(w, GWL_STYLE);
+  RECT client;
+  GetClientRect(w, &client);
+  int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  UINT format = DT_CALCRECT;
+  if (lstrcmpiW(name, L"Button") == 0) {
+    const LONG type = style & BS_TYPEMASK;
+    const bool box = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
+                     type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+    // The check box and the gap after it; a push button's edges and focus frame.
+    width -= box ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 6;
+    format |= DT_SINGLELINE;
+  } else if ((style & SS_TYPEMASK) != SS_LEFTNOWORDWRAP) {
+    format |= DT_WORDBREAK;
+  }
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT need = {0, 0, width, 0};
+  DrawTextW(dc, text, n, &need, format);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  if (need.right <= width && need.bottom <= height) return "";
+  return "'" + narrow(std::wstring(text, n)) + "' needs " + std::to_string(need.right) + "x" +
+         std::to_string(need.bottom) + " of " + std::to_string(width) + "x" +
+         std::to_string(height);
+}
+
 BOOL CALLBACK matchText(HWND w, LPARAM data) {
   TextSearch& search = *reinterpret_cast<TextSearch*>(data);
   search.found = Driver::textOf(w) == *search.text;
@@ -536,6 +576,21 @@ void Driver::run(const Step& step) {
     sync(window(step.arg(0)));
   } else if (c == "shot") {
     screenshot(window(step.arg(0)), step.arg(1));
+  } else if (c == "fits") {
+    HDC dc = GetDC(nullptr);
+    const int pixels = -MulDiv(std::atoi(step.arg(2).c_str()), GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, dc);
+    HFONT font = CreateFontW(pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH, widen(step.arg(1)).c_str());
+    if (!font) fail("no font " + step.arg(1));
+    std::string problems;
+    for (size_t i = 3; i < step.args.size(); ++i) {
+      const std::string problem = overflow(control(step.arg(0), step.arg(i)), font);
+      if (!problem.empty()) problems += " control " + step.arg(i) + ": " + problem + ";";
+    }
+    DeleteObject(font);
+    if (!problems.empty()) fail("too small:" + problems);
   } else if (c == "dump") {
     EnumChildWindows(window(step.arg(0)), dumpControl, 0);
   } else if (c == "exit") {

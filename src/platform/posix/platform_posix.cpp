@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/link_walk.h"
 #include "platform/platform.h"
@@ -434,13 +435,25 @@ const uint8_t* platformProgramResource(unsigned type, unsigned id, uint32_t* siz
   return programResource.data;
 }
 
+// The runner speaks Japanese where the user's locale for messages is
+// Japanese, English elsewhere: the first of LC_ALL, LC_MESSAGES and LANG
+// that is set decides, as for any POSIX program's messages.
+static bool japaneseMessages() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value[0] == 'j' && value[1] == 'a';
+  }
+  return false;
+}
+
 int platformLoadString(unsigned id, char* buffer, int size) {
   if (size <= 0) return 0;
+  const bool japanese = japaneseMessages();
   const char* text = nullptr;
   switch (id) {
-#define MESSAGE(number, name, utf8) \
-  case number:                      \
-    text = utf8;                    \
+#define MESSAGE(number, name, japaneseText, englishText) \
+  case number:                                           \
+    text = japanese ? japaneseText : englishText;        \
     break;
 #include "platform/message_texts.inc"
 #undef MESSAGE

@@ -80,8 +80,10 @@ static PathKind kindOf(const char* path) {
   return attributes & FILE_ATTRIBUTE_DIRECTORY ? PATH_DIRECTORY : PATH_OTHER;
 }
 
+// Zero-filled (its buffer is set at each use): initialised data would cost
+// the image a section of its own.
 static char checkedPath[WIDE_PATH_UNITS];
-static CheckedDirectory checkedDirectory{checkedPath, sizeof checkedPath, 0};
+static CheckedDirectory checkedDirectory;
 
 void platformForgetCheckedDirectories() { checkedDirectory.length = 0; }
 
@@ -90,6 +92,8 @@ bool platformNoLinkBelow(const char* path, size_t trustedLength, bool wholePath)
   const size_t length = strlen(path);
   if (length >= sizeof work) return false;
   memcpy(work, path, length + 1);
+  checkedDirectory.path = checkedPath;
+  checkedDirectory.capacity = sizeof checkedPath;
   return walkNoLinkBelow(work, trustedLength, wholePath, kindOf, checkedDirectory);
 }
 
@@ -139,9 +143,12 @@ static unsigned heldCount;
 // written) but never deletion, so the file cannot be deleted or renamed,
 // nor (NTFS refuses while a file below is open) any folder above it.
 FileHandle platformCreateHeldOutputBelow(const char* path, size_t trustedLength) {
-  SECURITY_ATTRIBUTES security = {sizeof security, const_cast<unsigned char*>(ADMINISTRATORS_WRITE),
-                                  FALSE};
-  HANDLE output = createBelow(path, trustedLength, IsUserAnAdmin() ? &security : nullptr);
+  // Constant (the system only reads it): an initialised local would cost
+  // the image a data section.
+  static const SECURITY_ATTRIBUTES security = {
+      sizeof security, const_cast<unsigned char*>(ADMINISTRATORS_WRITE), FALSE};
+  HANDLE output = createBelow(
+      path, trustedLength, IsUserAnAdmin() ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr);
   if (output != INVALID_HANDLE_VALUE && heldCount < sizeof held / sizeof held[0]) {
     HANDLE hold =
         openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
@@ -388,8 +395,9 @@ bool platformStartCommand(void* ownerWindow, const char* program, const char* ar
 
 // The temporary folder of a run, held open (without sharing deletion) from
 // its creation to its removal, so that nobody can rename it and put a link
-// or a folder of their own in its place.
-static HANDLE heldFolder = INVALID_HANDLE_VALUE;
+// or a folder of their own in its place. Null when none (zero-filled data,
+// like all of the program's).
+static HANDLE heldFolder;
 
 // A self-relative security descriptor with a protected DACL that gives
 // SYSTEM (S-1-5-18) and the Administrators (S-1-5-32-544) full access, to
@@ -410,28 +418,31 @@ alignas(4) static const BYTE ADMINISTRATORS_ONLY[72] = {
 bool platformCreatePrivateDirectory(const char* path) {
   // The user's own temporary folder is the user's alone already; an
   // elevated process needs more than that.
-  SECURITY_ATTRIBUTES security = {sizeof security, const_cast<BYTE*>(ADMINISTRATORS_ONLY), FALSE};
+  static const SECURITY_ATTRIBUTES security = {sizeof security,
+                                               const_cast<BYTE*>(ADMINISTRATORS_ONLY), FALSE};
   const wchar_t* name = wide(path);
-  if (!CreateDirectoryW(name, IsUserAnAdmin() ? &security : nullptr)) return false;
-  heldFolder =
+  if (!CreateDirectoryW(name,
+                        IsUserAnAdmin() ? const_cast<SECURITY_ATTRIBUTES*>(&security) : nullptr))
+    return false;
+  HANDLE held =
       CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   // Held now: a link put in the folder's place before that is found here,
   // and only the link itself is removed again (never what it points to).
-  if (heldFolder != INVALID_HANDLE_VALUE &&
+  if (held != INVALID_HANDLE_VALUE &&
       (GetFileAttributesW(name) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-          FILE_ATTRIBUTE_DIRECTORY)
+          FILE_ATTRIBUTE_DIRECTORY) {
+    heldFolder = held;
     return true;
-  CloseHandle(heldFolder);
-  heldFolder = INVALID_HANDLE_VALUE;
+  }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   RemoveDirectoryW(name);
   return false;
 }
 
 bool platformRemoveTree(const char* path) {
-  // Closing the pseudo-handle that INVALID_HANDLE_VALUE also is does nothing.
-  CloseHandle(heldFolder);
-  heldFolder = INVALID_HANDLE_VALUE;
+  if (heldFolder) CloseHandle(heldFolder);
+  heldFolder = nullptr;
   // Room for what the command may have made deeper than the program's own
   // paths. A folder is searched from its start again after one below it is
   // gone, so that no search stays open and no recursion grows the stack.

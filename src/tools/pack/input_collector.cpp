@@ -84,6 +84,8 @@ bool InputCollector::excluded(const std::string& utf8Member) const {
 // is taken in its folder (ASCII letters compared without case, as Windows
 // does), "_~2", "_~3", ... goes before the extension. A folder's fallback is
 // used by every member below it, so that old readers put them together.
+// Names that CP932 holds are reserved first (complete): a fallback never
+// takes a real name.
 std::string InputCollector::fallbackOf(const std::string& utf8Path) {
   const auto known = fallbacks_.find(utf8Path);
   if (known != fallbacks_.end()) return known->second;
@@ -129,10 +131,7 @@ bool InputCollector::admit(const std::string& utf8Member, bool directory, std::s
     problem = memberNameProblem(text.data(), directory);
     unicode = utf8Member;
   }
-  if (!problem) {
-    cp932 = fallbackOf(utf8Member);
-    return true;
-  }
+  if (!problem) return true;  // a fallback is given when all names are known
   const std::string message = shown(utf8Member) + " " + problem;
   if (settings_.skipBadNames) {
     std::fprintf(stderr, "kasumiro: warning: left out: %s\n", message.c_str());
@@ -170,7 +169,7 @@ void InputCollector::add(const std::string& native, const std::string& member) {
   if (S_ISREG(st.st_mode)) {
     std::string cp932, unicode;
     if (admit(member, false, cp932, unicode))
-      inputs_.push_back({native, cp932, unicode, false, st});
+      inputs_.push_back({native, cp932, unicode, member, false, st});
     return;
   }
   if (!S_ISDIR(st.st_mode)) {
@@ -181,7 +180,7 @@ void InputCollector::add(const std::string& native, const std::string& member) {
   if (!member.empty()) {
     std::string cp932, unicode;
     if (!admit(member, true, cp932, unicode)) return;
-    inputs_.push_back({native, cp932, unicode, true, st});
+    inputs_.push_back({native, cp932, unicode, member, true, st});
   }
   const auto key = std::make_pair(st.st_dev, st.st_ino);
   if (!openDirectories_.insert(key).second) {
@@ -269,6 +268,23 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 bool InputCollector::complete() {
   if (failed_ || badNames_) return false;
+  taken_.clear();
+  fallbacks_.clear();
+  for (const Input& e : inputs_) {
+    if (!e.unicode.empty()) continue;
+    // Every component of a name that CP932 holds is its own.
+    for (size_t slash = e.utf8.find('/');; slash = e.utf8.find('/', slash + 1)) {
+      const std::string path = e.utf8.substr(0, slash);
+      const size_t parentEnd = path.rfind('/');
+      const std::string parent = parentEnd == std::string::npos ? "" : path.substr(0, parentEnd);
+      std::string cp932;
+      exactCp932(path.substr(parentEnd == std::string::npos ? 0 : parentEnd + 1), cp932);
+      taken_[parent].insert(folded(cp932));
+      if (slash == std::string::npos) break;
+    }
+  }
+  for (Input& e : inputs_)
+    if (!e.unicode.empty()) e.member = fallbackOf(e.utf8);
   std::map<std::string, size_t> seen;  // folded name -> its place in kept
   std::vector<Input> kept;
   std::string quietBelow;  // a folder named twice: what is inside it is too

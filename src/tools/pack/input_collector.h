@@ -17,9 +17,9 @@
 namespace pack {
 
 struct CollectSettings {
-  std::string base;           // -C: the PATHs are relative to it
-  bool followLinks = false;   // -L: symbolic links are followed, not left out
-  bool skipBadNames = false;  // names the stub cannot create are left out, not refused
+  std::string base;                  // -C: the PATHs are relative to it
+  bool followLinks = false;          // -L: symbolic links are followed, not left out
+  bool skipBadNames = false;         // names the stub cannot create are left out, not refused
   std::vector<std::string> exclude;  // -x: shell patterns of paths and names left out
 };
 
@@ -28,6 +28,7 @@ struct Input {
   std::string native;   // the path to open
   std::string member;   // CP932, '/' between components: the exact name or its fallback
   std::string unicode;  // UTF-8 when the name is beyond CP932 (empty otherwise)
+  std::string utf8;     // the member's path as given, UTF-8
   bool directory;
   struct stat st;
 };

@@ -16,6 +16,7 @@
 #include "platform/posix/text.h"
 #include "startup/config_block.h"
 #include "tools/pack/archive_writer.h"
+#include "tools/pack/exact_texts_resource.h"
 #include "tools/pack/input_collector.h"
 #include "tools/pack/pack_options.h"
 #include "tools/pack/pack_support.h"
@@ -123,7 +124,11 @@ int commandPack(int argc, char** argv) {
   if (!sfx && !endsWith(o.output, ".lzh") && !endsWith(o.output, ".lha"))
     warn(pack::shown(o.output) + " will be an LZH archive; name it .lzh, or .exe for a " +
          "self-extracting file");
-  if (!pack::fillBlockTexts(o.texts, o.sfx.config)) return EXIT_FAILED;
+  // Texts beyond CP932: their renditions in the block, which older readers
+  // show, and the exact texts in a resource, which the stub prefers.
+  if (!pack::exactTextsResource(o.texts, o.sfx.resources.exactTexts) ||
+      !pack::fillBlockTexts(pack::blockRenditions(o.texts), o.sfx.config))
+    return EXIT_FAILED;
   if (sfx && !pack::chooseExecutionLevel(o.sfx)) return EXIT_USAGE;
 
   struct sigaction action {};

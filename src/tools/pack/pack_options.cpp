@@ -1,5 +1,6 @@
 #include "tools/pack/pack_options.h"
 
+#include "tools/image/author_resources.h"
 #include "tools/pack/pack_support.h"
 
 namespace pack {
@@ -24,7 +25,8 @@ const char* const PACK_HELP =
     "  -L                 follow symbolic links (otherwise they are left out)\n"
     "  --skip-bad-names   leave out names the stub cannot create, with a warning\n"
     "  -q                 no progress bar\n"
-    "The self-extracting file (UTF-8 texts, stored as CP932):\n"
+    "The self-extracting file (UTF-8 texts; bytes as CP932 counts them, where a text\n"
+    "beyond CP932 is stored as it is beside a CP932 rendition for older readers):\n"
     "  --title TEXT       window title (50 bytes)\n"
     "  --message TEXT     label above the folder box (40 bytes)\n"
     "  --dir TEXT         destination shown to the user, may hold %TEMP%,\n"
@@ -37,13 +39,22 @@ const char* const PACK_HELP =
     "                     needs --command\n"
     "  --overwrite        replace existing files without asking\n"
     "  --attributes       restore read-only and hidden attributes\n"
-    "  --notice FILE      a text (UTF-8, at most 1023 bytes as CP932) shown first,\n"
-    "                     with Yes and No\n"
+    "  --notice FILE      a text (UTF-8, at most 1023 bytes as the stub holds it)\n"
+    "                     shown first, with Yes and No\n"
     "  --admin            ask for administrator rights when started; the default\n"
     "                     when --dir lies under %ProgramFilesDir%, %CommonFilesDir%,\n"
     "                     %SystemDir% or %windir%\n"
     "  --as-invoker       never ask for administrator rights\n"
     "  --stub S           i686 (default), x86_64, or a stub file\n"
+    "  --language L       the dialogs and messages: ja, en, or auto (default: both,\n"
+    "                     Windows shows Japanese on a Japanese system, else English)\n"
+    "  --icon FILE.ico    the program's icon (every image of the file)\n"
+    "The version information (Properties, Details; any UTF-8 text):\n"
+    "  --product TEXT     product name\n"
+    "  --company TEXT     company name\n"
+    "  --description TEXT file description\n"
+    "  --copyright TEXT   copyright\n"
+    "  --file-version V   file and product version, A.B.C.D\n"
     "SOURCE_DATE_EPOCH, when set, is the notice's time and the latest time stored.\n";
 
 namespace {
@@ -108,6 +119,25 @@ bool readArguments(const std::vector<std::string>& args, Options& o, bool& help,
       if (m != "lh0" && m != "lh5" && m != "lh6" && m != "lh7")
         return fail("--method takes lh0, lh5, lh6 or lh7, not " + shown(m));
       o.write.method = m[2];
+    } else if (a == "--language" && hasValue) {
+      o.sfx.resources.language = args[++i];
+      const std::string& l = o.sfx.resources.language;
+      if (l != "ja" && l != "en" && l != "auto")
+        return fail("--language takes ja, en or auto, not " + shown(l));
+      o.configGiven = true;
+    } else if (a == "--icon" && hasValue) {
+      o.sfx.resources.icon = args[++i];
+      o.configGiven = true;
+    } else if (a == "--file-version" && hasValue) {
+      o.sfx.resources.fileVersion = args[++i];
+      uint16_t version[4];
+      if (!parseVersionNumber(o.sfx.resources.fileVersion, version))
+        return fail("--file-version takes A.B.C.D (numbers up to 65535), not " +
+                    shown(o.sfx.resources.fileVersion));
+      o.configGiven = true;
+    } else if (versionTextOption(a, o.sfx.resources) && hasValue) {
+      *versionTextOption(a, o.sfx.resources) = args[++i];
+      o.configGiven = true;
     } else if (isBlockTextOption(a) && hasValue) {
       o.texts.push_back({a, args[++i]});
       o.configGiven = true;
@@ -157,6 +187,13 @@ constexpr ConfigName CONFIG_NAMES[] = {
     {"input", NAME_INPUT},
     {"output", NAME_OUTPUT},
     {"base", NAME_BASE},
+    {"language", NAME_TEXT},
+    {"icon", NAME_PATH},
+    {"product", NAME_TEXT},
+    {"company", NAME_TEXT},
+    {"description", NAME_TEXT},
+    {"copyright", NAME_TEXT},
+    {"file-version", NAME_TEXT},
 };
 
 // One line of the file: its option (into args) or its setting (into o).

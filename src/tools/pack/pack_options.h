@@ -21,7 +21,8 @@ struct Options {
   CollectSettings collect;         // -C, -L, -x, --skip-bad-names
   WriteSettings write;             // --method, -1 ... -9
   StubSettings sfx;                // --stub, --admin, --as-invoker, --overwrite, --attributes,
-                                   // --wait, --temp
+                                   // --wait, --temp, --language, --icon, --product,
+                                   // --company, --description, --copyright, --file-version
   std::vector<BlockText> texts;    // --title, --message, --dir, --prompt, --command
   bool quiet = false;              // -q
   bool configGiven = false;        // an option that only a self-extracting file takes

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "tools/image/pe_image.h"
+#include "tools/image/pe_layout.h"
 #include "tools/image/pe_manifest.h"
 #include "tools/pack/embedded_stubs.h"
 #include "tools/pack/pack_support.h"
@@ -193,6 +194,8 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   if (archiveOffset != image.size())
     return fail(shown(stub) + " is not a whole stub: it is " + std::to_string(image.size()) +
                 " bytes, its block expects " + std::to_string(archiveOffset));
+  // The resources first: the archive goes behind the stub as it ends up.
+  if (!editStubResources(settings.resources, stub, image)) return false;
   SfxConfig config = settings.config;
   config.archiveOffset = static_cast<uint32_t>(image.size());
   std::memcpy(image.data() + CONFIG_BLOCK_OFFSET, &config, CONFIG_BLOCK_SIZE);
@@ -200,6 +203,12 @@ bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image) {
   std::string error;
   if (settings.admin && !setManifestExecutionLevel(image, "requireAdministrator", error))
     return fail(shown(stub) + ": " + error);
+  if (changesResources(settings.resources) && !settings.admin) {
+    PeImage edited;
+    if (!readPeImage(image, edited, error)) return fail(shown(stub) + ": " + error);
+    const size_t checksum = edited.optionalHeader + OH_CHECKSUM;
+    put32(image.data() + checksum, peImageChecksum(image.data(), image.size(), checksum));
+  }
   return true;
 }
 

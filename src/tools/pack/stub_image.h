@@ -8,14 +8,16 @@
 #include <vector>
 
 #include "startup/config_block.h"
+#include "tools/pack/stub_resources.h"
 
 namespace pack {
 
 struct StubSettings {
-  std::string stub = "i686";  // "i686", "x86_64" (built in) or a stub file
-  SfxConfig config{};         // the block; archiveOffset is set when it is written
-  bool admin = false;         // the manifest requests administrator rights
-  bool asInvoker = false;     // --as-invoker: never, whatever the destination
+  std::string stub = "i686";   // "i686", "x86_64" (built in) or a stub file
+  SfxConfig config{};          // the block; archiveOffset is set when it is written
+  bool admin = false;          // the manifest requests administrator rights
+  bool asInvoker = false;      // --as-invoker: never, whatever the destination
+  ResourceSettings resources;  // --language, --icon, the version information
 };
 
 // Where a configured destination (the block's defaultDir) lies, as far as
@@ -48,9 +50,9 @@ bool isBlockTextOption(const std::string& option);
 // refused (reported, and false).
 bool fillBlockTexts(const std::vector<BlockText>& texts, SfxConfig& config);
 
-// The stub with its configuration block filled in and the archive expected
-// right behind it. False (reported) when the stub cannot be had or is not a
-// Kasumiro stub.
+// The stub with its resources edited, its configuration block filled in and
+// the archive expected right behind it. False (reported) when the stub
+// cannot be had, is not a Kasumiro stub, or its resources cannot be edited.
 bool makeStubImage(const StubSettings& settings, std::vector<uint8_t>& image);
 
 }  // namespace pack

@@ -29,8 +29,8 @@
 #include "startup/exact_texts.h"
 #include "startup/messages.h"
 #include "startup/sfx_state.h"
-#include "tools/image/pe_manifest.h"
 #include "tools/image/pe_image.h"
+#include "tools/image/pe_manifest.h"
 #include "tools/pack/pack_command.h"
 #include "ui/terminal/terminal_host.h"
 
