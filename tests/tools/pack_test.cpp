@@ -246,6 +246,11 @@ TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
   EXPECT_NE(slurp(dir / "admin.exe").find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_NE(slurp(dir / "setup.exe").find("level=\"asInvoker\""), std::string::npos);
   EXPECT_EQ(kasumiro("x admin.exe admin-out").status, 0);
+  // A text beyond CP932: its rendition in the block, the exact text beside.
+  ASSERT_EQ(kasumiro("a --title 'Ünïcödé – 한국어' u.exe a.txt").status, 0);
+  EXPECT_NE(
+      kasumiro("info u.exe").out.find("title       _n_c_d_ _ ___\n  exact     Ünïcödé – 한국어\n"),
+      std::string::npos);
 
   const struct {
     std::string options, message;

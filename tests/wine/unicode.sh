@@ -13,7 +13,10 @@ for n in "${uni_names[@]}"; do printf '%s\r\n' "$n" >"$uni_tree/$n"; done
 touch -d '2012-03-04 05:06:07 UTC' "$uni_tree/한국어.txt" "$uni_tree/中文目录/한.txt"
 uni_notice='Bitte lesen: Ärger 〜 한국어'
 printf '%s' "$uni_notice" >"$S/uni-notice.txt"
-"$KASUMIRO" a -q --stub "$bin/kasumiro-stub.exe" --title "$title" --notice "$S/uni-notice.txt" \
+# The title too is beyond CP932: the stub shows the exact one, not the
+# block's rendition.
+uni_title='Ünïcödé Setup – 한국어'
+"$KASUMIRO" a -q --stub "$bin/kasumiro-stub.exe" --title "$uni_title" --notice "$S/uni-notice.txt" \
   -C "$uni_tree" "$L/unicode.exe" Résumé.txt Ärger.txt _rger.txt 中文简体.txt 한국어.txt 〜.txt ～.txt 中文目录
 
 uni_scenario() {
@@ -23,11 +26,11 @@ uni_scenario() {
   LC_ALL=$locale LANG=$locale drive "uni-$tag" <<EOF
 acp $acp
 start $W\\unicode.exe
-wait notice class=#32770 owner=none caption='$title'
+wait notice class=#32770 owner=none caption='$uni_title'
 text notice 65535 '$uni_notice'
 click notice 6
 gone notice
-wait main class=#32770 owner=none caption='$title'
+wait main class=#32770 owner=none caption='$uni_title'
 settext main 1001 '$dest'
 click main 1
 exit 1
