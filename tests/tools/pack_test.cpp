@@ -266,6 +266,15 @@ TEST_F(PackTest, TheConfigurationBlockHoldsWhatWasGivenOrIsRefusedByName) {
              return t;
            }(),
        "--title is 51 bytes in CP932; at most 50 fit"},
+      {"--dir 'C:\\" +
+           [] {
+             std::string t;
+             for (int i = 0; i < 210; ++i) t += "😀";
+             return t;
+           }() +
+           "'",
+       "--dir is too long: the stub holds 1023 bytes of it (a character beyond CP932 takes four "
+       "or five)"},
       {"--dir " + std::string(128, 'd') + "表", ""},  // 130 bytes: fits
   };
   for (const auto& r : refused) {
