@@ -34,24 +34,6 @@ uint16_t attributesOf(const std::string& member, bool directory, const struct st
   return attributes;
 }
 
-// UTF-8 (checked when the name was admitted) as UTF-16.
-std::u16string utf16Of(const std::string& utf8) {
-  std::u16string text;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (utf8[i + k] & 0x3F);
-    i += length;
-    if (c >= 0x10000) {
-      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      c = 0xDC00 + (c & 0x3FF);
-    }
-    text += static_cast<char16_t>(c);
-  }
-  return text;
-}
-
 // The exact names of a member beyond CP932: its directory and its name.
 void setUnicodeNames(LzhHeaderFields& f, const std::string& unicode, bool directory,
                      std::u16string& text) {

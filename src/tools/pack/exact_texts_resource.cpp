@@ -19,20 +19,9 @@ const char* const TEXT_OPTIONS[EXACT_TEXT_COUNT] = {"--title", "--message", "--d
 bool appendUtf16(const std::string& utf8, std::vector<uint8_t>& units) {
   std::vector<char> check(utf8.size() * 2 + 8);
   if (!utf8ToProgramText(utf8.c_str(), check.data(), check.size())) return false;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (size_t k = 1; k < length; ++k) c = c << 6 | (utf8[i + k] & 0x3F);
-    i += length;
-    if (c >= 0x10000) {
-      const uint32_t high = 0xD800 + ((c - 0x10000) >> 10);
-      units.push_back(static_cast<uint8_t>(high));
-      units.push_back(static_cast<uint8_t>(high >> 8));
-      c = 0xDC00 + (c & 0x3FF);
-    }
-    units.push_back(static_cast<uint8_t>(c));
-    units.push_back(static_cast<uint8_t>(c >> 8));
+  for (const char16_t unit : utf16Of(utf8)) {
+    units.push_back(static_cast<uint8_t>(unit));
+    units.push_back(static_cast<uint8_t>(unit >> 8));
   }
   return true;
 }

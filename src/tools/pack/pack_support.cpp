@@ -71,6 +71,23 @@ bool toCp932(const std::string& utf8, std::string& cp932) {
   return true;
 }
 
+std::u16string utf16Of(const std::string& utf8) {
+  std::u16string text;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (utf8[i + k] & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      c = 0xDC00 + (c & 0x3FF);
+    }
+    text += static_cast<char16_t>(c);
+  }
+  return text;
+}
+
 std::string cp932Rendition(const std::string& utf8) {
   std::string cp932;
   for (size_t i = 0; i < utf8.size();) {

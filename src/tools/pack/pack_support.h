@@ -41,5 +41,7 @@ bool toCp932(const std::string& utf8, std::string& cp932);
 // The CP932 form of (valid) utf8 for readers of CP932 alone: '_' for each
 // character CP932 lacks.
 std::string cp932Rendition(const std::string& utf8);
+// Valid utf8 (checked where it came in) as UTF-16.
+std::u16string utf16Of(const std::string& utf8);
 
 }  // namespace pack

@@ -1,9 +1,5 @@
 #include "tools/pack/stub_resources.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -19,29 +15,7 @@ constexpr uint16_t ICON_GROUP = 103;  // the program's icon (stub/resource.h)
 constexpr uint16_t VERSION_ID = 1;
 constexpr uint16_t EXACT_TEXTS_ID = 1;
 // Far more than an icon of every size at 256 pixels in PNG takes.
-constexpr off_t ICON_FILE_LIMIT = 4 << 20;
-
-bool readIconFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail("cannot open the icon " + shown(path) + ": " + reason());
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > ICON_FILE_LIMIT) {
-    close(fd);
-    return fail("the icon " + shown(path) + " is not a file of at most 4 MiB");
-  }
-  bytes.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      close(fd);
-      return fail("cannot read the icon " + shown(path) + (n < 0 ? ": " + reason() : ""));
-    }
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
-  return true;
-}
+constexpr size_t ICON_FILE_LIMIT = 4 << 20;
 
 }  // namespace
 
@@ -92,8 +66,9 @@ bool editStubResources(const ResourceSettings& settings, const std::string& stub
                     resources.end());
   }
   if (!settings.icon.empty()) {
-    std::vector<uint8_t> icon;
-    if (!readIconFile(settings.icon, icon)) return false;
+    std::string file;
+    if (!readSmallFile(settings.icon, ICON_FILE_LIMIT, "the icon", file)) return false;
+    const std::vector<uint8_t> icon(file.begin(), file.end());
     if (!replaceIconGroup(resources, ICON_GROUP, icon, error))
       return fail(shown(settings.icon) + " is " + error);
   }
