@@ -71,11 +71,21 @@ bool toCp932(const std::string& utf8, std::string& cp932) {
   return true;
 }
 
+namespace {
+
+// The bytes of the UTF-8 character that starts with lead (1 for a stray
+// continuation byte, which checked text never holds).
+size_t characterLength(unsigned char lead) {
+  return lead < 0xC0 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+}
+
+}  // namespace
+
 std::u16string utf16Of(const std::string& utf8) {
   std::u16string text;
   for (size_t i = 0; i < utf8.size();) {
     const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    const size_t length = characterLength(lead);
     uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
     for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (utf8[i + k] & 0x3F);
     i += length;
@@ -91,8 +101,7 @@ std::u16string utf16Of(const std::string& utf8) {
 std::string cp932Rendition(const std::string& utf8) {
   std::string cp932;
   for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    const size_t length = lead < 0xC0 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    const size_t length = characterLength(static_cast<unsigned char>(utf8[i]));
     std::string character;
     cp932 += toCp932(utf8.substr(i, length), character) ? character : "_";
     i += length;
